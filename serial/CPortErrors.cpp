@@ -1,0 +1,102 @@
+// The failure type and its texts, looked up in the "cport" message catalog.
+#include <libintl.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include "CPort.h"
+#include "Platform.h"
+
+#ifndef CPORT_INSTALLED_LOCALEDIR
+#define CPORT_INSTALLED_LOCALEDIR "/usr/local/share/locale"
+#endif
+
+namespace cport {
+
+namespace {
+
+constexpr const char* kDomain = "cport";
+constexpr const char* kSuffix = " (win error code: %d)";
+
+constexpr const char* kPortErrorTexts[PortErrorCount + 1] = {
+    "",
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+};
+
+std::once_flag gTextsOnce;
+std::array<std::string, PortErrorCount + 1> gTexts;
+
+// The catalogs sit in share/locale beside the executable's bin folder, in
+// the build tree as in an installed tree.
+void BindDomain() {
+  std::error_code ec;
+  std::string dir;
+  const std::string exeDir = platform::ExecutableDir();
+  if (!exeDir.empty()) {
+    auto candidate = std::filesystem::path(exeDir) / ".." / "share" / "locale";
+    if (std::filesystem::is_directory(candidate, ec)) dir = candidate.lexically_normal().string();
+  }
+  if (dir.empty()) dir = CPORT_INSTALLED_LOCALEDIR;
+  bindtextdomain(kDomain, dir.c_str());
+  bind_textdomain_codeset(kDomain, "UTF-8");
+}
+
+void FillTexts() {
+  BindDomain();
+  for (int i = 1; i <= PortErrorCount; ++i) gTexts[i] = dgettext(kDomain, kPortErrorTexts[i]);
+}
+
+std::string CodeText(int32_t code) {
+  const auto& texts = PortErrorTexts();
+  if (code >= 1 && code <= PortErrorCount) return texts[code];
+  return "Error " + std::to_string(code);
+}
+
+// The translated suffix is data, not a format: only its first "%d" is
+// replaced, so a faulty catalog cannot make formatting read arguments that
+// are not there.
+std::string Suffix(int32_t systemError) {
+  PortErrorTexts();
+  std::string s = dgettext(kDomain, kSuffix);
+  const auto pos = s.find("%d");
+  if (pos != std::string::npos) s.replace(pos, 2, std::to_string(systemError));
+  return s;
+}
+
+}  // namespace
+
+void InitPortErrorTexts() { std::call_once(gTextsOnce, FillTexts); }
+
+const std::array<std::string, PortErrorCount + 1>& PortErrorTexts() {
+  InitPortErrorTexts();
+  return gTexts;
+}
+
+EComPort::EComPort(int32_t code, int32_t systemError)
+    : Exception(CodeText(code) + Suffix(systemError)), FComErrorCode(code), FSystemErrorCode(systemError) {}
+
+EComPort::EComPort(int32_t code) : Exception(CodeText(code)), FComErrorCode(code), FSystemErrorCode(-1) {}
+
+}  // namespace cport

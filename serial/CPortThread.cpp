@@ -1,0 +1,107 @@
+// The event thread: one per open port with a non-empty Events set.  It
+// sleeps in the device's event wait and hands each batch of events to the
+// port by the port's SyncMethod.
+#include "CPort.h"
+
+namespace cport {
+
+namespace {
+
+// The order in which one batch is reported.
+constexpr TComEvent kDispatchOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                        evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
+}  // namespace
+
+TComThread::TComThread(TCustomComPort* port)
+    : FComPort(port), FDevice(port->Device()), FStopEvent(port->Driver().CreateSignal()) {
+  SetPriority(port->EventThreadPriority());
+  FDevice.SetCommMask(EventsToMask(port->Events()));
+  Start();
+}
+
+TComThread::~TComThread() {
+  Stop();
+  Terminate();
+  WaitFor();
+}
+
+void TComThread::Stop() {
+  FStopEvent->Set();
+  std::this_thread::yield();
+}
+
+bool TComThread::DispatchingHere() const {
+  return FDispatching.load() && FDispatchThread.load() == std::this_thread::get_id();
+}
+
+void TComThread::Execute() {
+  try {
+    for (;;) {
+      uint32_t mask = 0;
+      if (FDevice.WaitCommEvent(mask, FStopEvent.get(), -1) != 0) break;
+      if (FStopEvent->IsSet()) break;
+      if (mask == 0) continue;
+      FEvents = MaskToEvents(mask);
+      DispatchComMsg();
+      if (FStopEvent->IsSet()) break;
+    }
+  } catch (...) {
+    // A failed batch ends the thread without a word; the device stops
+    // collecting events but keeps its queued bytes for the readers.
+    FDevice.SetCommMask(0);
+    throw;
+  }
+  FDevice.SetCommMask(0);
+  FDevice.PurgeComm(PURGE_TXCLEAR_FLAG | PURGE_RXCLEAR_FLAG);
+}
+
+void TComThread::DispatchComMsg() {
+  switch (FComPort->SyncMethod()) {
+    case smThreadSync:
+      Synchronize([this] { DoEvents(); });
+      break;
+    case smWindowSync:
+      SendEvents();
+      break;
+    case smNone:
+      DoEvents();
+      break;
+  }
+}
+
+void TComThread::DoEvents() {
+  struct TDispatchMark {
+    TComThread& T;
+    explicit TDispatchMark(TComThread& t) : T(t) {
+      T.FDispatchThread.store(std::this_thread::get_id());
+      T.FDispatching.store(true);
+    }
+    ~TDispatchMark() { T.FDispatching.store(false); }
+  } mark(*this);
+  TCustomComPort* port = FComPort;
+  for (TComEvent e : kDispatchOrder) {
+    if (!FEvents.Contains(e)) continue;
+    // A handler may have closed (or destroyed) the port: report no more.
+    if (FStopEvent->IsSet()) return;
+    switch (e) {
+      case evError: port->CallError(); break;
+      case evRxChar: port->CallRxChar(); break;
+      case evTxEmpty: port->CallTxEmpty(); break;
+      case evBreak: port->CallBreak(); break;
+      case evRing: port->CallRing(); break;
+      case evCTS: port->CallCTSChange(); break;
+      case evDSR: port->CallDSRChange(); break;
+      case evRxFlag: port->CallRxFlag(); break;
+      case evRLSD: port->CallRLSDChange(); break;
+      case evRx80Full: port->CallRx80Full(); break;
+    }
+  }
+}
+
+void TComThread::SendEvents() {
+  for (TComEvent e : kDispatchOrder)
+    if (FEvents.Contains(e)) FComPort->FWindow->PostMessage(CM_COMPORT, EventsToMask(TComEvents{e}), 0);
+}
+
+}  // namespace cport

@@ -1,0 +1,78 @@
+// Private to the Linux driver: how a device control block becomes termios
+// and the modem-line and read-path settings that termios cannot carry.
+// Pure functions on plain structs, so every value can be tested without a
+// device.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+
+#include "ComDriver.h"
+
+namespace cport::lnx {
+
+// What the driver does beside termios for one device control block.
+struct TLineExtras {
+  bool CustomBaud = false;  // rate without a B constant: set through termios2
+  uint32_t Baud = 0;
+  int ModemSet = 0;    // TIOCM_DTR / TIOCM_RTS to raise
+  int ModemClear = 0;  // and to lower
+  bool Rs485 = false;  // RTS raised only while sending (kernel RS-485 mode)
+  bool DiscardNull = false;
+  bool ReplaceMarked = false;  // bytes marked by PARMRK become ReplaceChar
+  char ReplaceChar = 0;
+  bool DsrSensitivity = false;  // received bytes dropped while DSR is low
+  uint32_t BitsPerChar = 10;    // start, data, parity and stop bits
+};
+
+// B constant of a rate, when termios has one.
+bool StandardSpeed(uint32_t baud, speed_t& speed);
+// Rate of a B constant (0 for B0 or an unknown constant).
+uint32_t SpeedValue(speed_t speed);
+
+// Fills t (keeping the bits this mapping does not own) and x from dcb.
+// Returns 0, or EINVAL for a value the line cannot carry; then t and x are
+// left unchanged.
+int DcbToTermios(const TDCB& dcb, termios& t, TLineExtras& x);
+
+// The line format that a termios carries, read back for checks.
+struct TTermiosLine {
+  uint32_t Baud = 0;      // 0 when set through termios2 (ask the device)
+  uint8_t ByteSize = 0;   // 5 to 8
+  uint8_t Parity = 0;     // as in the device control block
+  uint8_t StopBits = 0;   // 0 one, 2 two
+  bool Check = false;     // INPCK
+  bool Marked = false;    // PARMRK
+  bool CtsRts = false;    // CRTSCTS
+  bool XonXoffOut = false;
+  bool XonXoffIn = false;
+  char XonChar = 0;
+  char XoffChar = 0;
+  bool Raw = false;  // no echo, signals, canonical input, translations or output processing
+};
+TTermiosLine TermiosToLine(const termios& t);
+
+// Device path of a port name: "COM<n>" is /dev/ttyS<n-1>, a name starting
+// with "/" is a path, any other name lies under /dev.  Returns false (and
+// EINVAL-worthy) for an empty name or one with a ".." component.
+bool PortPath(const std::string& port, std::string& path);
+
+// Undoes PARMRK marking in place: "\377\377" is a 0xFF byte and
+// "\377\0c" a byte received with an error (or a break), which becomes
+// replaceChar.  The state carries an incomplete mark from the end of one
+// read into the next.  Returns the new length (never more than n).
+struct TMarkState {
+  int Pending = 0;  // bytes of a mark seen so far: 0, 1 ("\377") or 2 ("\377\0")
+};
+size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, char replaceChar);
+// Drops zero bytes in place; returns the new length.
+size_t DropNulls(uint8_t* data, size_t n);
+
+// termios2: sets a rate in bits per second and reads back what the device
+// took; and reads the rates of a line (both return 0 or errno).
+int SetCustomBaud(int fd, uint32_t baud, uint32_t& actual);
+int GetBaud(int fd, uint32_t& ispeed, uint32_t& ospeed);
+
+}  // namespace cport::lnx
