@@ -926,9 +926,6 @@ class TLinuxDriver final : public TComDriver {
 
 }  // namespace
 
-// Defined in the enumeration file.
-int EnumSerialDevices(std::vector<std::string>& names);
-
 int TLinuxDriver::EnumPorts(std::vector<std::string>& names) { return EnumSerialDevices(names); }
 
 }  // namespace cport::lnx

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ComDriver.h"
 
@@ -74,5 +75,10 @@ size_t DropNulls(uint8_t* data, size_t n);
 // took; and reads the rates of a line (both return 0 or errno).
 int SetCustomBaud(int fd, uint32_t baud, uint32_t& actual);
 int GetBaud(int fd, uint32_t& ispeed, uint32_t& ospeed);
+
+// The serial devices present, as /dev paths (0 or errno).  Tests may point
+// the lookup at a folder laid out as /sys/class/tty.
+int EnumSerialDevices(std::vector<std::string>& names);
+void SetSysClassTtyForTesting(const char* path);
 
 }  // namespace cport::lnx

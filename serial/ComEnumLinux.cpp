@@ -11,11 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "ComDriverLinux.h"
+
 namespace cport::lnx {
 
 namespace {
 
-const char* gSysClassTty = "/sys/class/tty";
+std::string gSysClassTty = "/sys/class/tty";
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
@@ -23,7 +25,7 @@ bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0;
 // kernel reserves whether or not a UART sits there.  Without the attribute
 // the device itself is asked.
 bool HasHardware(const std::string& name) {
-  std::ifstream type(std::string(gSysClassTty) + "/" + name + "/type");
+  std::ifstream type(gSysClassTty + "/" + name + "/type");
   int value = -1;
   if (type >> value) return value != PORT_UNKNOWN;
   const int fd = ::open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -36,24 +38,27 @@ bool HasHardware(const std::string& name) {
 
 }  // namespace
 
-// For tests: list another folder laid out as /sys/class/tty.
 void SetSysClassTtyForTesting(const char* path) { gSysClassTty = path; }
 
 int EnumSerialDevices(std::vector<std::string>& names) {
   names.clear();
-  DIR* dir = ::opendir(gSysClassTty);
+  DIR* dir = ::opendir(gSysClassTty.c_str());
   if (!dir) return errno;
-  errno = 0;
-  while (dirent* e = ::readdir(dir)) {
+  int err = 0;
+  for (;;) {
+    errno = 0;  // readdir reports its failure only through errno
+    const dirent* e = ::readdir(dir);
+    if (!e) {
+      err = errno;
+      break;
+    }
     const std::string name = e->d_name;
     if (name.empty() || name[0] == '.') continue;
     // Virtual terminals, consoles and pseudo-terminals have no device link.
-    if (!Exists(std::string(gSysClassTty) + "/" + name + "/device")) continue;
+    if (!Exists(gSysClassTty + "/" + name + "/device")) continue;
     if (!HasHardware(name)) continue;
     names.push_back("/dev/" + name);
-    errno = 0;
   }
-  const int err = errno;
   ::closedir(dir);
   if (err) names.clear();
   return err;

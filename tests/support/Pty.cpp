@@ -20,10 +20,9 @@ TPty::TPty() {
   if (::openpty(&FMaster, &FSlave, name, nullptr, nullptr) != 0)
     throw std::runtime_error("openpty failed");
   FPath = name;
-  termios t{};
-  ::tcgetattr(FMaster, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(FMaster, TCSANOW, &t);
+  // The terminal end keeps the kernel's defaults (cooked, echoing): the port
+  // must set up the line itself.  (termios calls on a master act on the
+  // terminal end, so the master is left alone.)
   ::fcntl(FMaster, F_SETFL, ::fcntl(FMaster, F_GETFL) | O_NONBLOCK);
 }
 

@@ -16,6 +16,8 @@ class TPty {
 
   const std::string& Path() const { return FPath; }
   int Master() const { return FMaster; }
+  // The test's own descriptor of the terminal end (opened before the port).
+  int Slave() const { return FSlave; }
 
   // Sends bytes to the port.
   void Send(const std::string& bytes);

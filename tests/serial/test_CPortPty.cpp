@@ -1,0 +1,497 @@
+// The port on a real terminal device: a pseudo-terminal whose far end the
+// test plays.  Opening and closing, every transfer form, time-outs, status
+// and control, and what termios really carries.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "CPort.h"
+#include "Pty.h"
+
+using namespace cport;
+using cport::test::TPty;
+using cport::test::WaitUntil;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int64_t MsSince(Clock::time_point t0) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+
+// termios as the kernel holds it for the terminal (through the test's own
+// descriptor of it, not the port's).
+struct termios2 LineOf(const TPty& pty) {
+  struct termios2 t {};
+  ::ioctl(pty.Slave(), TCGETS2, &t);
+  return t;
+}
+
+class PtyPort : public ::testing::Test {
+ protected:
+  TPty Pty;
+  TComPort P;
+  void SetUp() override {
+    P.SetEvents({});  // the event thread has tests of its own
+    P.SetPort(Pty.Path());
+  }
+};
+
+// -- opening and closing ---------------------------------------------------------------
+
+TEST_F(PtyPort, OpenAndCloseReportInOrder) {
+  std::vector<std::string> log;
+  P.OnBeforeOpen = [&](TCustomComPort*) { log.push_back("before open"); };
+  P.OnAfterOpen = [&](TCustomComPort*) { log.push_back("after open"); };
+  P.OnCTSChange = [&](TCustomComPort*, bool on) { log.push_back(std::string("cts ") + (on ? "on" : "off")); };
+  P.OnDSRChange = [&](TCustomComPort*, bool on) { log.push_back(std::string("dsr ") + (on ? "on" : "off")); };
+  P.OnRLSDChange = [&](TCustomComPort*, bool on) { log.push_back(std::string("rlsd ") + (on ? "on" : "off")); };
+  P.OnBeforeClose = [&](TCustomComPort*) { log.push_back("before close"); };
+  P.OnAfterClose = [&](TCustomComPort* p) { log.push_back(p->Connected() ? "after close, open" : "after close"); };
+  P.Open();
+  P.Open();  // already open: nothing
+  EXPECT_TRUE(P.Connected());
+  P.Close();
+  P.Close();  // already closed: nothing
+  // A pseudo-terminal has no modem lines: they read as off.
+  EXPECT_EQ(log, (std::vector<std::string>{"before open", "after open", "cts off", "dsr off", "rlsd off", "cts off",
+                                           "dsr off", "rlsd off", "before close", "after close"}));
+}
+
+TEST_F(PtyPort, ASecondOpenOfTheSamePortIsRefused) {
+  P.Open();
+  TComPort second;
+  second.SetEvents({});
+  second.SetPort(Pty.Path());
+  try {
+    second.Open();
+    FAIL() << "second open succeeded";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 1);
+    EXPECT_TRUE(e.SystemErrorCode() == EWOULDBLOCK || e.SystemErrorCode() == EBUSY) << e.SystemErrorCode();
+  }
+  EXPECT_FALSE(second.Connected());
+  P.Close();
+  EXPECT_NO_THROW(second.Open());  // free again
+}
+
+TEST(PortOpen, FailuresLeaveThePortClosedAfterOneBeforeOpenReport) {
+  char file[] = "/tmp/cport-notatty-XXXXXX";
+  const int fd = ::mkstemp(file);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "keep", 4), 4);
+  ::close(fd);
+  struct {
+    std::string Name;
+    int Errno;
+  } cases[] = {{file, ENOTTY}, {"/dev/cport-no-such-device", ENOENT}, {"/dev/pts/../pts/0", EINVAL}, {"", ENOENT}};
+  for (auto& c : cases) {
+    TComPort p;
+    p.SetEvents({});
+    p.SetPort(c.Name);
+    int before = 0, after = 0;
+    p.OnBeforeOpen = [&](TCustomComPort*) { ++before; };
+    p.OnAfterOpen = [&](TCustomComPort*) { ++after; };
+    try {
+      p.Open();
+      ADD_FAILURE() << c.Name << " opened";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ComErrorCode(), 1) << c.Name;
+      EXPECT_EQ(e.SystemErrorCode(), c.Errno) << c.Name;
+      EXPECT_EQ(std::string(e.what()), "Unable to open com port (win error code: " + std::to_string(c.Errno) + ")");
+    }
+    EXPECT_FALSE(p.Connected());
+    EXPECT_EQ(before, 1);
+    EXPECT_EQ(after, 0);
+  }
+  std::ifstream in(file);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "keep");  // refused before anything was written
+  ::unlink(file);
+}
+
+TEST_F(PtyPort, ClosingGivesTheLineBackAsItWasFound) {
+  const auto before = LineOf(Pty);
+  ASSERT_TRUE(before.c_lflag & ICANON);
+  P.Open();
+  EXPECT_FALSE(LineOf(Pty).c_lflag & ICANON);
+  P.Close();
+  const auto after = LineOf(Pty);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_cflag, before.c_cflag);
+}
+
+// -- what termios carries -----------------------------------------------------------------
+
+TEST_F(PtyPort, TheLineCarriesTheSettings) {
+  P.Open();
+  auto t = LineOf(Pty);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_oflag & OPOST, 0u);
+  EXPECT_EQ(t.c_ospeed, 9600u);
+
+  // (A pseudo-terminal forces eight bits without parity whatever it is
+  // asked; those two are checked on the mapping itself.)
+  P.BeginUpdate();
+  P.SetStopBits(sbTwoStopBits);
+  P.FlowControl().SetFlowControl(fcSoftware);
+  P.Parity().SetCheck(true);
+  P.SetBaudRate(br115200);
+  P.EndUpdate();
+  t = LineOf(Pty);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_iflag & INPCK);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+  EXPECT_EQ(t.c_cc[VSTART], 17);
+  EXPECT_EQ(t.c_cc[VSTOP], 19);
+  EXPECT_EQ(t.c_ospeed, 115200u);
+}
+
+TEST_F(PtyPort, RatesWithoutAConstantAndCustomRatesAreReadBack) {
+  P.Open();
+  P.SetBaudRate(br56000);
+  auto t = LineOf(Pty);
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(BOTHER));
+  EXPECT_EQ(t.c_ospeed, 56000u);
+  EXPECT_EQ(t.c_ispeed, 56000u);
+  P.SetCustomBaudRate(31250);
+  P.SetBaudRate(brCustom);
+  EXPECT_EQ(LineOf(Pty).c_ospeed, 31250u);
+  P.SetBaudRate(br9600);  // back to a constant
+  t = LineOf(Pty);
+  EXPECT_EQ(t.c_cflag & CBAUD, static_cast<tcflag_t>(B9600));
+}
+
+TEST_F(PtyPort, AnImpossibleSettingIsRefusedWithCode7) {
+  P.Open();
+  P.SetCustomBaudRate(0);
+  try {
+    P.SetBaudRate(brCustom);
+    FAIL() << "rate 0 accepted";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 7);
+    EXPECT_EQ(e.SystemErrorCode(), EINVAL);
+  }
+  EXPECT_EQ(LineOf(Pty).c_ospeed, 9600u);  // the line keeps what it had
+}
+
+// -- transfers ------------------------------------------------------------------------------
+
+TEST_F(PtyPort, WriteStrSendsTheFrameExactly) {
+  P.Open();
+  EXPECT_EQ(P.WriteStr("#05p00050\r"), 10);
+  EXPECT_EQ(Pty.Receive(10), "#05p00050\r");
+  EXPECT_EQ(P.WriteStr(""), 0);
+  EXPECT_EQ(P.Write("\0\x01\xFF", 3), 3);  // binary, no translation
+  EXPECT_EQ(Pty.Receive(3), std::string("\0\x01\xFF", 3));
+  EXPECT_EQ(Pty.Drain(50), "");
+}
+
+TEST_F(PtyPort, DefaultReadsReturnAtOnceWithWhatHasArrived) {
+  P.Open();
+  char buf[100] = {};
+  const auto t0 = Clock::now();
+  EXPECT_EQ(P.Read(buf, 20), 0);
+  EXPECT_LT(MsSince(t0), 1000);
+
+  Pty.Send("1234567");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 7; }));
+  EXPECT_EQ(P.Read(buf, 20), 7);
+  EXPECT_EQ(std::string(buf, 7), "1234567");
+  EXPECT_EQ(P.InputCount(), 0);
+
+  Pty.Send("abcdefghijklmnopqrstuvwxy");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 25; }));
+  EXPECT_EQ(P.Read(buf, 20), 20);
+  EXPECT_EQ(std::string(buf, 20), "abcdefghijklmnopqrst");
+  EXPECT_EQ(P.InputCount(), 5);
+}
+
+TEST_F(PtyPort, ReadStrTakesTheLengthOfWhatWasRead) {
+  P.Open();
+  Pty.Send("hello");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 5; }));
+  std::string s = "previous";
+  EXPECT_EQ(P.ReadStr(s, 20), 5);
+  EXPECT_EQ(s, "hello");
+  EXPECT_EQ(P.ReadStr(s, 0), 0);
+  EXPECT_EQ(s, "");
+}
+
+TEST_F(PtyPort, ARecordWithoutATransferCompletesAtOnce) {
+  P.Open();
+  PAsync a = nullptr;
+  InitAsync(a);
+  EXPECT_EQ(P.WaitForAsync(a), 0);
+  EXPECT_TRUE(P.IsAsyncCompleted(a));
+  DoneAsync(a);
+  EXPECT_EQ(a, nullptr);
+}
+
+TEST_F(PtyPort, NoRecordIsRefusedWithCode4) {
+  P.Open();
+  char buf[4];
+  PAsync none = nullptr;
+  const std::function<void()> calls[] = {
+      [&] { P.WriteAsync(buf, 4, none); },
+      [&] { P.ReadAsync(buf, 4, none); },
+      [&] { P.WaitForAsync(none); },
+      [&] { P.IsAsyncCompleted(none); },
+  };
+  for (auto& call : calls) {
+    try {
+      call();
+      ADD_FAILURE() << "accepted";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ComErrorCode(), 4);
+      EXPECT_STREQ(e.what(), "Invalid Async parameter");
+    }
+  }
+}
+
+TEST_F(PtyPort, AnOverlappedReadCompletesWhenItsBytesArrive) {
+  P.Open();
+  TComTimeouts t;
+  t.SetReadInterval(0);
+  t.SetReadTotalC(10000);
+  P.SetTimeouts(t);
+  char buf[8] = {};
+  PAsync a = nullptr;
+  InitAsync(a);
+  EXPECT_EQ(P.ReadAsync(buf, 4, a), 0);  // pending
+  EXPECT_FALSE(P.IsAsyncCompleted(a));
+  Pty.Send("wxyz");
+  EXPECT_EQ(P.WaitForAsync(a), 4);
+  EXPECT_EQ(std::string(buf, 4), "wxyz");
+  // The record may serve the next transfer.
+  EXPECT_EQ(P.WriteAsync("ok", 2, a), 2);
+  EXPECT_EQ(P.WaitForAsync(a), 2);
+  EXPECT_EQ(a->DataSize, 2);
+  DoneAsync(a);
+  EXPECT_EQ(Pty.Receive(2), "ok");
+}
+
+TEST_F(PtyPort, AReadWithATotalLimitReturnsWhatArrivedWhenItExpires) {
+  P.Open();
+  TComTimeouts t;
+  t.SetReadInterval(0);
+  t.SetReadTotalM(0);
+  t.SetReadTotalC(300);
+  P.SetTimeouts(t);
+  Pty.Send("abc");
+  char buf[64];
+  const auto t0 = Clock::now();
+  EXPECT_EQ(P.Read(buf, 64), 3);
+  const auto ms = MsSince(t0);
+  EXPECT_GE(ms, 290);   // it waited for the rest
+  EXPECT_LT(ms, 5000);  // and no longer than its limit (generously)
+}
+
+TEST_F(PtyPort, AReadWithAnIntervalLimitEndsWhenTheLineFallsSilent) {
+  P.Open();
+  TComTimeouts t;
+  t.SetReadInterval(100);
+  t.SetReadTotalC(0);
+  P.SetTimeouts(t);
+  std::thread feeder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Pty.Send("12");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Pty.Send("345");
+  });
+  char buf[64];
+  const auto t0 = Clock::now();
+  const int32_t n = P.Read(buf, 64);  // no total limit: waits for the first byte
+  feeder.join();
+  EXPECT_EQ(n, 5);
+  EXPECT_EQ(std::string(buf, 5), "12345");
+  EXPECT_LT(MsSince(t0), 5000);
+}
+
+TEST_F(PtyPort, AWriteHeldByXoffEndsByItsTimeout) {
+  P.FlowControl().SetXonXoffOut(true);
+  TComTimeouts t;
+  t.SetWriteTotalM(0);
+  t.SetWriteTotalC(200);
+  P.SetTimeouts(t);
+  P.Open();
+  // XOFF from the far end, then a marker: once the marker is queued the
+  // line discipline has taken the XOFF.
+  Pty.Send("\x13M");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 1; }));
+  const auto t0 = Clock::now();
+  const int32_t n = P.WriteStr("#05p00050\r");
+  const auto ms = MsSince(t0);
+  EXPECT_LT(n, 10);
+  EXPECT_GE(ms, 190);
+  EXPECT_LT(ms, 5000);
+  // Nothing of it goes out later when the far end lets output go again.
+  Pty.Send("\x11");
+  EXPECT_EQ(P.WriteStr("X"), 1);
+  EXPECT_EQ(Pty.Receive(1), "X");
+}
+
+TEST_F(PtyPort, AbortEndsAPendingReadAsAFailure) {
+  P.Open();
+  TComTimeouts t;
+  t.SetReadInterval(0);  // no limits at all: waits until the count is there
+  P.SetTimeouts(t);
+  char buf[4];
+  PAsync a = nullptr;
+  InitAsync(a);
+  P.ReadAsync(buf, 4, a);
+  P.AbortAllAsync();
+  try {
+    P.WaitForAsync(a);
+    ADD_FAILURE() << "aborted read completed";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 3);
+    EXPECT_EQ(e.SystemErrorCode(), ECANCELED);
+  }
+  DoneAsync(a);
+}
+
+TEST_F(PtyPort, AbortFromAnotherThreadEndsAWaitingRead) {
+  P.Open();
+  TComTimeouts t;
+  t.SetReadInterval(0);
+  P.SetTimeouts(t);
+  std::atomic<int> code{0};
+  std::atomic<bool> started{false};
+  std::thread reader([&] {
+    char buf[4];
+    started = true;
+    try {
+      P.Read(buf, 4);
+    } catch (const EComPort& e) {
+      code = e.ComErrorCode();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+  // Keep aborting until the reader has seen it (it may not be waiting yet).
+  ASSERT_TRUE(WaitUntil([&] {
+    P.AbortAllAsync();
+    return code.load() != 0;
+  }));
+  reader.join();
+  EXPECT_EQ(code.load(), 3);
+}
+
+TEST_F(PtyPort, AHungUpLineFailsReadsAndWritesInsteadOfLookingEmpty) {
+  P.Open();
+  Pty.HangUp();
+  char buf[20];
+  try {
+    P.Read(buf, 20);
+    FAIL() << "read after hangup returned";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 3);
+    EXPECT_EQ(e.SystemErrorCode(), EIO);
+  }
+  try {
+    P.WriteStr("x");
+    FAIL() << "write after hangup returned";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 2);
+  }
+  EXPECT_NO_THROW(P.Close());
+  EXPECT_FALSE(P.Connected());
+}
+
+TEST_F(PtyPort, TransfersOnAClosedPortFail) {
+  char buf[4];
+  EXPECT_THROW(P.Read(buf, 4), EComPort);
+  try {
+    P.WriteStr("#05p00050\r");
+    FAIL();
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 2);
+    EXPECT_EQ(e.SystemErrorCode(), EBADF);
+  }
+}
+
+// -- status and control -----------------------------------------------------------------
+
+TEST_F(PtyPort, PurgeEmptiesTheInputQueue) {
+  P.Open();
+  Pty.Send("stale bytes");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 11; }));
+  P.ClearBuffer(false, false);  // no flags: still fine
+  EXPECT_EQ(P.InputCount(), 11);
+  P.ClearBuffer(true, false);
+  EXPECT_EQ(P.InputCount(), 0);
+  EXPECT_EQ(P.OutputCount(), 0);
+  P.ClearBuffer(true, true);
+}
+
+TEST_F(PtyPort, ADeviceWithoutModemLinesOrCountersReportsNothingSet) {
+  P.Open();
+  EXPECT_TRUE(P.Signals().Empty());
+  EXPECT_TRUE(P.LastErrors().Empty());
+  EXPECT_EQ(P.StateFlags(), 0);
+  // Switching a line the device does not have is a failure of its own.
+  try {
+    P.SetDTR(true);
+    FAIL() << "DTR on a pseudo-terminal";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 12);
+  }
+}
+
+TEST_F(PtyPort, TransmitCharAndXoffControlTheOutput) {
+  P.Open();
+  P.TransmitChar('!');
+  EXPECT_EQ(Pty.Receive(1), "!");
+  P.SetXonXoff(false);  // as if XOFF had come: output holds
+  PAsync a = nullptr;
+  InitAsync(a);
+  P.WriteAsync("held", 4, a);
+  EXPECT_EQ(Pty.Drain(100), "");
+  P.SetXonXoff(true);
+  EXPECT_EQ(P.WaitForAsync(a), 4);
+  DoneAsync(a);
+  EXPECT_EQ(Pty.Receive(4), "held");
+}
+
+TEST_F(PtyPort, DiscardNullDropsZeroBytes) {
+  P.SetDiscardNull(true);
+  P.Open();
+  Pty.Send(std::string("a\0b\0\0c", 6));
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 6; }));
+  std::string s;
+  P.ReadStr(s, 20);
+  EXPECT_EQ(s, "abc");
+}
+
+TEST_F(PtyPort, OpeningAndClosingOftenLeaksNothing) {
+  const int fdsBefore = [] {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd) n += ::fcntl(fd, F_GETFD) != -1;
+    return n;
+  }();
+  for (int i = 0; i < 200; ++i) {
+    P.Open();
+    P.WriteStr("x");
+    P.Close();
+  }
+  Pty.Receive(200);
+  int fdsAfter = 0;
+  for (int fd = 0; fd < 1024; ++fd) fdsAfter += ::fcntl(fd, F_GETFD) != -1;
+  EXPECT_EQ(fdsAfter, fdsBefore);
+}
+
+}  // namespace
