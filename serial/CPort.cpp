@@ -43,12 +43,10 @@ uint32_t RtsCode(TRTSFlowControl v) {
   return RTS_CODE_DISABLE;
 }
 
-// The blocking transfers use a record of their own that is released
-// whatever happens; a stack record costs no allocation.
-struct TLocalAsync {
-  TAsync Record;
-  PAsync Ptr = &Record;
-};
+int32_t StrSize(const std::string& str) {
+  if (str.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EComPort(CError_WriteFailed, EINVAL);
+  return static_cast<int32_t>(str.size());
+}
 
 }  // namespace
 
@@ -385,39 +383,65 @@ TComDevice& TCustomComPort::Device() const { return *FDevice; }
 // ---------------------------------------------------------------------------
 // Transfers
 
-int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async) {
-  if (!async) throw EComPort(CError_InvalidAsync);
+// Starting and completing a transfer, shared by the overlapped forms and the
+// blocking ones.  The blocking forms use a request of their own on the
+// stack: no record, no copy of the bytes, nothing for anyone else to see.
+
+void TCustomComPort::BeginWrite(TIoRequest& req, const void* buffer, int32_t count) {
   if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
   if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
+  const TIoResult r = FDevice->StartWrite(req, buffer, static_cast<uint32_t>(count));
+  if (r.Status == TIoStatus::Failed) throw EComPort(CError_WriteFailed, r.Error);
+  SendSignalToLink(leTx, true);
+}
+
+void TCustomComPort::BeginRead(TIoRequest& req, void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
+  const TIoResult r = FDevice->StartRead(req, buffer, static_cast<uint32_t>(count));
+  if (r.Status == TIoStatus::Failed) throw EComPort(CError_ReadFailed, r.Error);
+}
+
+uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
+  // Nothing in flight: a fresh record, or a transfer that completed at once.
+  if (!req.Pending && req.Error == 0) return req.Transferred;
+  const int code = op == okWrite ? CError_WriteFailed : CError_ReadFailed;
+  if (!FDevice) throw EComPort(code, FDriver->InvalidHandleError());
+  const TIoResult r = FDevice->GetResult(req, true);
+  if (r.Status != TIoStatus::Completed) throw EComPort(code, r.Status == TIoStatus::Failed ? r.Error : EIO);
+  return r.Transferred;
+}
+
+// The queue is asked only when a link can hear the answer: the query costs
+// system calls on every read of a program that has no links.
+void TCustomComPort::ReadDone() {
+  if (AnyLink() && InputCount() == 0) SendSignalToLink(leRx, false);
+}
+
+int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async) {
+  if (!async) throw EComPort(CError_InvalidAsync);
   async->Operation = okWrite;
   async->DataCopy.reset();
   async->DataSize = 0;
-  if (count > 0) {
+  if (count > 0 && buffer) {
     async->DataCopy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
     std::memcpy(async->DataCopy.get(), buffer, static_cast<size_t>(count));
     async->DataSize = count;
   }
-  const TIoResult r = FDevice->StartWrite(async->IoRequest, buffer, static_cast<uint32_t>(count));
-  if (r.Status == TIoStatus::Failed) throw EComPort(CError_WriteFailed, r.Error);
-  SendSignalToLink(leTx, true);
-  return r.Status == TIoStatus::Completed ? static_cast<int32_t>(r.Transferred) : 0;
+  BeginWrite(async->IoRequest, buffer, count);
+  return async->IoRequest.Pending ? 0 : static_cast<int32_t>(async->IoRequest.Transferred);
 }
 
 int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async) {
   if (str.empty()) return 0;
-  if (str.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-    throw EComPort(CError_WriteFailed, EINVAL);
-  return WriteAsync(str.data(), static_cast<int32_t>(str.size()), async);
+  return WriteAsync(str.data(), StrSize(str), async);
 }
 
 int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
-  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
   async->Operation = okRead;
-  const TIoResult r = FDevice->StartRead(async->IoRequest, buffer, static_cast<uint32_t>(count));
-  if (r.Status == TIoStatus::Failed) throw EComPort(CError_ReadFailed, r.Error);
-  return r.Status == TIoStatus::Completed ? static_cast<int32_t>(r.Transferred) : 0;
+  BeginRead(async->IoRequest, buffer, count);
+  return async->IoRequest.Pending ? 0 : static_cast<int32_t>(async->IoRequest.Transferred);
 }
 
 int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& async) {
@@ -428,28 +452,11 @@ int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& as
 
 int32_t TCustomComPort::WaitForAsync(PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
-  TIoRequest& req = async->IoRequest;
-  uint32_t transferred;
-  if (!req.Pending && req.Error == 0) {
-    // Nothing in flight (a fresh record, or completed at once).
-    transferred = req.Transferred;
-  } else {
-    const int code = async->Operation == okWrite ? CError_WriteFailed : CError_ReadFailed;
-    if (!FDevice) throw EComPort(code, FDriver->InvalidHandleError());
-    const TIoResult r = FDevice->GetResult(req, true);
-    if (r.Status != TIoStatus::Completed) throw EComPort(code, r.Status == TIoStatus::Failed ? r.Error : EIO);
-    transferred = r.Transferred;
-  }
-  // The queue is asked only when a link can hear the answer: the query costs
-  // system calls on every read of a program that has no links.
-  if (AnyLink()) {
-    if (async->Operation == okRead) {
-      if (InputCount() == 0) SendSignalToLink(leRx, false);
-    } else if (async->DataCopy) {
-      // Only after a write: a read must not report an old write's bytes again.
-      TxNotifyLink(async->DataCopy.get(), async->DataSize);
-    }
-  }
+  const uint32_t transferred = Complete(async->IoRequest, async->Operation);
+  if (async->Operation == okRead)
+    ReadDone();
+  else if (AnyLink() && async->DataCopy)  // never after a read: its bytes were not sent now
+    TxNotifyLink(async->DataCopy.get(), async->DataSize);
   return static_cast<int32_t>(transferred);
 }
 
@@ -469,27 +476,29 @@ void TCustomComPort::AbortAllAsync() {
 }
 
 int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
-  TLocalAsync a;
-  WriteAsync(buffer, count, a.Ptr);
-  return WaitForAsync(a.Ptr);
+  TIoRequest req;
+  BeginWrite(req, buffer, count);
+  const uint32_t n = Complete(req, okWrite);
+  if (AnyLink() && count > 0) TxNotifyLink(buffer, count);
+  return static_cast<int32_t>(n);
 }
 
 int32_t TCustomComPort::WriteStr(const std::string& str) {
-  TLocalAsync a;
-  WriteStrAsync(str, a.Ptr);
-  return WaitForAsync(a.Ptr);
+  if (str.empty()) return 0;
+  return Write(str.data(), StrSize(str));
 }
 
 int32_t TCustomComPort::Read(void* buffer, int32_t count) {
-  TLocalAsync a;
-  ReadAsync(buffer, count, a.Ptr);
-  return WaitForAsync(a.Ptr);
+  TIoRequest req;
+  BeginRead(req, buffer, count);
+  const uint32_t n = Complete(req, okRead);
+  ReadDone();
+  return static_cast<int32_t>(n);
 }
 
 int32_t TCustomComPort::ReadStr(std::string& str, int32_t count) {
-  TLocalAsync a;
-  ReadStrAsync(str, count, a.Ptr);
-  const int32_t n = WaitForAsync(a.Ptr);
+  str.assign(count > 0 ? static_cast<size_t>(count) : 0, '\0');
+  const int32_t n = count > 0 ? Read(str.data(), count) : 0;
   str.resize(static_cast<size_t>(n));
   return n;
 }

@@ -484,6 +484,10 @@ class TCustomComPort : public TComponent {
   bool AnyLink() const { return !FLinks.empty(); }
   void StartEventThread();
   void StopEventThread();
+  void BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
+  void BeginRead(TIoRequest& req, void* buffer, int32_t count);
+  uint32_t Complete(TIoRequest& req, TOperationKind op);
+  void ReadDone();
 
   TComDriver* FDriver;
   std::unique_ptr<TComDevice> FDevice;
@@ -534,7 +538,10 @@ class TComThread : public TThread {
   bool DispatchingHere() const;
   // Keeps the device open until the thread has ended (a port closed from
   // inside its own handler cannot wait for the thread).
-  void AdoptDevice(std::unique_ptr<TComDevice> device) { FOwnedDevice = std::move(device); }
+  void AdoptDevice(std::unique_ptr<TComDevice> device) {
+    FOwnedDevice = std::move(device);
+    FOrphaned.store(true);
+  }
 
  protected:
   void Execute() override;
@@ -550,6 +557,7 @@ class TComThread : public TThread {
   std::unique_ptr<TSignal> FStopEvent;
   TComEvents FEvents;
   std::atomic<bool> FDispatching{false};
+  std::atomic<bool> FOrphaned{false};  // the port let go of this thread
   std::atomic<std::thread::id> FDispatchThread{};
 };
 

@@ -82,8 +82,8 @@ void TComThread::DoEvents() {
   TCustomComPort* port = FComPort;
   for (TComEvent e : kDispatchOrder) {
     if (!FEvents.Contains(e)) continue;
-    // A handler may have closed (or destroyed) the port: report no more.
-    if (FStopEvent->IsSet()) return;
+    // A handler closed (or destroyed) the port: report no more to it.
+    if (FOrphaned.load()) return;
     switch (e) {
       case evError: port->CallError(); break;
       case evRxChar: port->CallRxChar(); break;

@@ -122,6 +122,8 @@ class TLinuxDevice final : public TComDevice {
 
  private:
   // -- transfers
+  enum class TReadMode { Immediate, FirstByte, Timed };
+  void Begin(TIoRequest& r, bool write, uint32_t count);
   ssize_t ReadAvailable(uint8_t* dst, size_t want);
   ssize_t WriteSome(const uint8_t* src, size_t n);
   int OutQueue(int& count);
@@ -152,6 +154,7 @@ class TLinuxDevice final : public TComDevice {
   termios FTermios;        // as last set
   TLineExtras FLine;
   TCommTimeouts FTimeouts;
+  TReadMode FReadMode = TReadMode::Immediate;
   TMarkState FMark;
   bool FRs485 = false;
   std::atomic<uint32_t> FInputSize{1024};
@@ -196,8 +199,12 @@ class TLinuxDevice final : public TComDevice {
 
 TLinuxDevice::TLinuxDevice(int fd, const termios& original, bool pseudoTerminal)
     : FFd(fd), FOriginal(original), FHasTxQueue(!pseudoTerminal), FTermios(original) {
+  // A pseudo-terminal has neither modem lines nor error counters: asking
+  // would cost calls on every open.
+  FModemUnsupported.store(pseudoTerminal);
+  FMiwaitUnsupported.store(pseudoTerminal);
   serial_icounter_struct c{};
-  if (::ioctl(FFd, TIOCGICOUNT, &c) == 0) {
+  if (!pseudoTerminal && ::ioctl(FFd, TIOCGICOUNT, &c) == 0) {
     FCountSupported = true;
     FStatusCount = c;
     FEventCount = c;
@@ -216,7 +223,7 @@ TLinuxDevice::~TLinuxDevice() {
     }
   }
   // Give the line back as it was found; a hung-up device refuses, harmlessly.
-  ::tcsetattr(FFd, TCSANOW, &FOriginal);
+  SetLine(FFd, KernelLine(FOriginal), 0, nullptr);
   ::ioctl(FFd, TIOCNXCL);
   CloseFd(FEpoll);
   CloseFd(FWakeFd);
@@ -231,11 +238,11 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
   termios t = FTermios;
   TLineExtras x;
   if (int err = DcbToTermios(dcb, t, x)) return err;
-  if (::tcsetattr(FFd, TCSANOW, &t) != 0) return errno;
+  uint32_t actual = 0;
+  if (int err = SetLine(FFd, KernelLine(t), x.CustomBaud ? x.Baud : 0, x.CustomBaud ? &actual : nullptr))
+    return err;
   FTermios = t;
   if (x.CustomBaud) {
-    uint32_t actual = 0;
-    if (int err = SetCustomBaud(FFd, x.Baud, actual)) return err;
     // A driver that cannot make the rate silently takes another one; a line
     // more than 3 % off would garble every byte, so say so.
     const uint64_t diff = actual > x.Baud ? actual - x.Baud : x.Baud - actual;
@@ -268,6 +275,14 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
 
 int TLinuxDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
   FTimeouts = timeouts;
+  const bool intervalOnly = timeouts.ReadIntervalTimeout == TIMEOUT_ALL_BITS;
+  if (intervalOnly && timeouts.ReadTotalTimeoutMultiplier == 0 && timeouts.ReadTotalTimeoutConstant == 0)
+    FReadMode = TReadMode::Immediate;  // return at once with what has arrived
+  else if (intervalOnly && timeouts.ReadTotalTimeoutMultiplier == TIMEOUT_ALL_BITS &&
+           timeouts.ReadTotalTimeoutConstant > 0 && timeouts.ReadTotalTimeoutConstant < TIMEOUT_ALL_BITS)
+    FReadMode = TReadMode::FirstByte;  // return with the first bytes, waiting up to the constant
+  else
+    FReadMode = TReadMode::Timed;
   return 0;
 }
 
@@ -351,13 +366,25 @@ void TLinuxDevice::TxStarted() {
   }
 }
 
-TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
-  r = TIoRequest{};
-  r.ReadBuffer = static_cast<uint8_t*>(buffer);
+void TLinuxDevice::Begin(TIoRequest& r, bool write, uint32_t count) {
+  // Only the working fields: a driver extension stays for the next transfer.
+  r.Pending = false;
+  r.Transferred = 0;
+  r.Error = 0;
+  r.Write = write;
+  r.ReadBuffer = nullptr;
+  r.WriteBuffer = nullptr;
   r.Requested = count;
-  r.Generation = FAbortGeneration.load();
+  r.DeadlineNs = 0;
+  r.IntervalNs = 0;
+  r.LastByteNs = 0;
+  r.Generation = FAbortGeneration.load(std::memory_order_relaxed);
+}
+
+TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
+  Begin(r, false, count);
+  r.ReadBuffer = static_cast<uint8_t*>(buffer);
   if (count == 0) return Finish(r, TIoStatus::Completed, 0);
-  const TCommTimeouts to = FTimeouts;
   const ssize_t n = ReadAvailable(r.ReadBuffer, count);
   if (n < 0) {
     TIoResult res;
@@ -366,21 +393,20 @@ TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
     return res;  // not started: the record stays as a fresh one
   }
   r.Transferred = static_cast<uint32_t>(n);
-  const bool intervalOnly = to.ReadIntervalTimeout == TIMEOUT_ALL_BITS;
-  const bool immediate = intervalOnly && to.ReadTotalTimeoutMultiplier == 0 && to.ReadTotalTimeoutConstant == 0;
-  const bool firstByte = intervalOnly && to.ReadTotalTimeoutMultiplier == TIMEOUT_ALL_BITS &&
-                         to.ReadTotalTimeoutConstant > 0 && to.ReadTotalTimeoutConstant < TIMEOUT_ALL_BITS;
-  if (r.Transferred == count || immediate || (firstByte && n > 0)) return Finish(r, TIoStatus::Completed, 0);
+  if (r.Transferred == count || FReadMode == TReadMode::Immediate || (FReadMode == TReadMode::FirstByte && n > 0))
+    return Finish(r, TIoStatus::Completed, 0);
 
+  const TCommTimeouts& to = FTimeouts;
   const int64_t now = NowNs();
-  if (firstByte) {
+  if (FReadMode == TReadMode::FirstByte) {
     // The first byte ends such a read; a negative interval marks the mode.
     r.DeadlineNs = now + MsToNs(to.ReadTotalTimeoutConstant);
     r.IntervalNs = -1;
   } else {
     const uint64_t total = static_cast<uint64_t>(to.ReadTotalTimeoutMultiplier) * count + to.ReadTotalTimeoutConstant;
     r.DeadlineNs = total ? now + MsToNs(total) : 0;
-    r.IntervalNs = (to.ReadIntervalTimeout != 0 && !intervalOnly) ? MsToNs(to.ReadIntervalTimeout) : 0;
+    const bool noInterval = to.ReadIntervalTimeout == 0 || to.ReadIntervalTimeout == TIMEOUT_ALL_BITS;
+    r.IntervalNs = noInterval ? 0 : MsToNs(to.ReadIntervalTimeout);
   }
   r.LastByteNs = n > 0 ? now : 0;
   r.Pending = true;
@@ -390,11 +416,8 @@ TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
 }
 
 TIoResult TLinuxDevice::StartWrite(TIoRequest& r, const void* buffer, uint32_t count) {
-  r = TIoRequest{};
-  r.Write = true;
+  Begin(r, true, count);
   r.WriteBuffer = static_cast<const uint8_t*>(buffer);
-  r.Requested = count;
-  r.Generation = FAbortGeneration.load();
   if (count == 0) return Finish(r, TIoStatus::Completed, 0);
   const TCommTimeouts to = FTimeouts;
   const ssize_t n = WriteSome(r.WriteBuffer, count);
@@ -902,14 +925,15 @@ class TLinuxDriver final : public TComDriver {
     // terminal's own flag every unprivileged one.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
+    const bool pseudoTerminal = IsPseudoTerminal(fd);
     // USB adapters hold received bytes up to 16 ms unless asked not to.
     serial_struct ss{};
-    if (::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+    if (!pseudoTerminal && ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
       ss.flags |= ASYNC_LOW_LATENCY;
       ::ioctl(fd, TIOCSSERIAL, &ss);
     }
     try {
-      device = std::make_unique<TLinuxDevice>(fd, original, IsPseudoTerminal(fd));
+      device = std::make_unique<TLinuxDevice>(fd, original, pseudoTerminal);
     } catch (const std::bad_alloc&) {
       ::ioctl(fd, TIOCNXCL);
       return fail(ENOMEM);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ComDriver.h"
+#include "ComTermios2Linux.h"
 
 namespace cport::lnx {
 
@@ -71,10 +72,8 @@ size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, char replaceChar)
 // Drops zero bytes in place; returns the new length.
 size_t DropNulls(uint8_t* data, size_t n);
 
-// termios2: sets a rate in bits per second and reads back what the device
-// took; and reads the rates of a line (both return 0 or errno).
-int SetCustomBaud(int fd, uint32_t baud, uint32_t& actual);
-int GetBaud(int fd, uint32_t& ispeed, uint32_t& ospeed);
+// The kernel's form of a termios (see ComTermios2Linux.h for setting it).
+TKernelLine KernelLine(const termios& t);
 
 // The serial devices present, as /dev paths (0 or errno).  Tests may point
 // the lookup at a folder laid out as /sys/class/tty.

@@ -189,6 +189,17 @@ int DcbToTermios(const TDCB& dcb, termios& t, TLineExtras& x) {
   return 0;
 }
 
+TKernelLine KernelLine(const termios& t) {
+  TKernelLine k;
+  k.Iflag = t.c_iflag;
+  k.Oflag = t.c_oflag;
+  k.Cflag = t.c_cflag;
+  k.Lflag = t.c_lflag;
+  k.Line = t.c_line;
+  for (size_t i = 0; i < sizeof k.Cc && i < NCCS; ++i) k.Cc[i] = t.c_cc[i];
+  return k;
+}
+
 TTermiosLine TermiosToLine(const termios& t) {
   TTermiosLine l;
   l.Baud = SpeedValue(cfgetospeed(&t));

@@ -166,7 +166,7 @@ class TRecordingDevice : public TComDevice {
     if (int err = FDriver.Record(c)) return err;
     {
       std::lock_guard<std::mutex> lock(FDriver.FMutex);
-      FDriver.FMask = mask;
+      FMask = mask;
     }
     FDriver.FChanged.notify_all();
     return 0;
@@ -186,7 +186,7 @@ class TRecordingDevice : public TComDevice {
       FDriver.FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     if (s && s->SetLocked()) return 0;
     if (!FDriver.FEvents.empty()) {
-      events = FDriver.FEvents.front() & FDriver.FMask;
+      events = FDriver.FEvents.front() & FMask;
       FDriver.FEvents.pop_front();
     }
     return 0;
@@ -194,6 +194,7 @@ class TRecordingDevice : public TComDevice {
 
  private:
   TRecordingDriver& FDriver;
+  uint32_t FMask = 0;  // guarded by the driver's mutex
 };
 
 TRecordingDriver::TRecordingDriver() = default;

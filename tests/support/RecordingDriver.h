@@ -75,7 +75,6 @@ class TRecordingDriver : public TComDriver {
   uint32_t FErrors = 0;
   uint32_t FOutQueue = 0;
   std::deque<uint32_t> FEvents;
-  uint32_t FMask = 0;
   std::vector<std::string> FPorts;
   int FEnumError = 0;
   int FOpenDevices = 0;

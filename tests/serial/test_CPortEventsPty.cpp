@@ -1,0 +1,148 @@
+// The event thread on a real terminal device (a pseudo-terminal): arrivals,
+// the drained output queue, a vanished line, waiting for one event, and many
+// opens and closes with bytes flowing.
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "CPort.h"
+#include "Pty.h"
+
+using namespace cport;
+using cport::test::TPty;
+using cport::test::WaitUntil;
+
+namespace {
+
+double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+class PtyEvents : public ::testing::Test {
+ protected:
+  TPty Pty;
+  TComPort P;
+  void SetUp() override { P.SetPort(Pty.Path()); }
+};
+
+TEST_F(PtyEvents, EachArrivalIsReportedOnceWhileTheBytesStayQueued) {
+  std::atomic<int> events{0};
+  std::atomic<int> lastCount{0};
+  P.OnRxChar = [&](TCustomComPort*, int32_t n) {
+    ++events;
+    lastCount = n;
+  };
+  P.Open();
+  Pty.Send("abc");
+  ASSERT_TRUE(WaitUntil([&] { return events.load() >= 1; }));
+  EXPECT_EQ(lastCount.load(), 3);
+  Pty.Send("de");
+  ASSERT_TRUE(WaitUntil([&] { return lastCount.load() == 5; }));
+  // Nobody read: a wait that stayed ready for queued bytes would have
+  // reported again and again.
+  EXPECT_LE(events.load(), 2);
+  EXPECT_EQ(P.InputCount(), 5);
+  char buf[8];
+  EXPECT_EQ(P.Read(buf, 8), 5);
+  P.Close();
+}
+
+TEST_F(PtyEvents, TheDrainedOutputQueueIsReported) {
+  std::atomic<int> empties{0};
+  P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+  P.Open();
+  P.WriteStr("#05p00050\r");
+  ASSERT_TRUE(WaitUntil([&] { return empties.load() == 1; }));
+  EXPECT_EQ(Pty.Receive(10), "#05p00050\r");
+  P.Close();
+}
+
+TEST_F(PtyEvents, AVanishedLineIsReportedOnceAndTheThreadSleepsAfterwards) {
+  std::atomic<int> errors{0};
+  std::atomic<uint8_t> bits{0};
+  P.OnError = [&](TCustomComPort*, TComErrors e) {
+    ++errors;
+    bits = e.Bits();
+  };
+  P.Open();
+  Pty.HangUp();
+  ASSERT_TRUE(WaitUntil([&] { return errors.load() == 1; }));
+  EXPECT_EQ(bits.load(), TComErrors{ceIO}.Bits());
+  // A thread spinning on the dead line would burn a whole core meanwhile.
+  const double cpu0 = ProcessCpuSeconds();
+  EXPECT_FALSE(WaitUntil([&] { return errors.load() > 1; }, 500));
+  EXPECT_LT(ProcessCpuSeconds() - cpu0, 0.25);
+  P.Close();
+}
+
+TEST_F(PtyEvents, WaitForEventOnTheDevice) {
+  P.SetEvents({});
+  P.Open();
+  TComEvents e{evRxChar};
+  const auto t0 = std::chrono::steady_clock::now();
+  P.WaitForEvent(e, nullptr, 0);
+  EXPECT_TRUE(e.Empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+
+  // Only what arrives while waiting counts, so keep sending until the wait
+  // has seen a byte.
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    while (!done) {
+      Pty.Send("z");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  e = TComEvents{evRxChar, evCTS};
+  P.WaitForEvent(e, nullptr, 10000);
+  done = true;
+  sender.join();
+  EXPECT_EQ(e, TComEvents{evRxChar});
+
+  auto stop = P.Driver().CreateSignal();
+  stop->Set();
+  e = TComEvents{evRxChar};
+  P.WaitForEvent(e, stop.get(), -1);  // ended by the stop signal
+  EXPECT_TRUE(e.Empty());
+  P.Close();
+}
+
+TEST_F(PtyEvents, ClosingDiscardsWhatIsStillQueued) {
+  P.Open();
+  Pty.Send("left behind");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 11; }));
+  P.Close();
+  P.SetEvents({});
+  P.Open();
+  EXPECT_EQ(P.InputCount(), 0);
+  P.Close();
+}
+
+TEST_F(PtyEvents, ManyOpensAndClosesWithBytesFlowingLoseNothing) {
+  std::atomic<int> rxEvents{0};
+  P.OnRxChar = [&](TCustomComPort*, int32_t) { ++rxEvents; };
+  for (int i = 0; i < 1000; ++i) {
+    P.Open();
+    const std::string ping = "ping" + std::to_string(i);
+    Pty.Send(ping);
+    ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == static_cast<int32_t>(ping.size()); })) << i;
+    std::string got;
+    P.ReadStr(got, 64);
+    ASSERT_EQ(got, ping) << i;
+    const std::string pong = "pong" + std::to_string(i);
+    ASSERT_EQ(P.WriteStr(pong), static_cast<int32_t>(pong.size()));
+    ASSERT_EQ(Pty.Receive(pong.size()), pong) << i;
+    P.Close();
+  }
+  EXPECT_GT(rxEvents.load(), 0);
+}
+
+}  // namespace
