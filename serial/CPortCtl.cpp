@@ -1,0 +1,171 @@
+#include "CPortCtl.h"
+
+#include <vector>
+
+namespace cport {
+
+// ---------------------------------------------------------------------------
+// TComSelect
+
+TComSelect::TComSelect(QComboBox* items) : FItems(items) {}
+
+void TComSelect::SetComProperty(TComProperty value) {
+  FComProperty = value;
+  FItems->clear();
+  switch (value) {
+    case cpNone: break;
+    case cpPort: SelectPort(); break;
+    case cpBaudRate: SelectBaudRate(); break;
+    case cpDataBits: SelectDataBits(); break;
+    case cpStopBits: SelectStopBits(); break;
+    case cpParity: SelectParity(); break;
+    case cpFlowControl: SelectFlowControl(); break;
+  }
+}
+
+void TComSelect::SelectPort() {
+  std::vector<std::string> ports;
+  EnumComPorts(ports, FPortSource ? *FPortSource : DefaultComDriver());
+  for (const auto& p : ports) FItems->addItem(QString::fromStdString(p));
+}
+
+void TComSelect::SelectBaudRate() {
+  for (int i = 0; i < BaudRateCount; ++i)
+    FItems->addItem(QString::fromStdString(BaudRateToStr(static_cast<TBaudRate>(i))));
+}
+
+void TComSelect::SelectDataBits() {
+  for (int i = 0; i < DataBitsCount; ++i)
+    FItems->addItem(QString::fromStdString(DataBitsToStr(static_cast<TDataBits>(i))));
+}
+
+void TComSelect::SelectStopBits() {
+  for (int i = 0; i < StopBitsCount; ++i)
+    FItems->addItem(QString::fromStdString(StopBitsToStr(static_cast<TStopBits>(i))));
+}
+
+void TComSelect::SelectParity() {
+  for (int i = 0; i < ParityBitsCount; ++i)
+    FItems->addItem(QString::fromStdString(ParityToStr(static_cast<TParityBits>(i))));
+}
+
+void TComSelect::SelectFlowControl() {
+  for (int i = 0; i < FlowControlCount; ++i)
+    FItems->addItem(QString::fromStdString(FlowControlToStr(static_cast<TFlowControl>(i))));
+}
+
+std::string TComSelect::CurrentText() const {
+  switch (FComProperty) {
+    case cpNone: return {};
+    case cpPort: return FComPort->Port();
+    case cpBaudRate: return BaudRateToStr(FComPort->BaudRate());
+    case cpDataBits: return DataBitsToStr(FComPort->DataBits());
+    case cpStopBits: return StopBitsToStr(FComPort->StopBits());
+    case cpParity: return ParityToStr(FComPort->Parity().Bits());
+    case cpFlowControl: return FlowControlToStr(FComPort->FlowControl().GetFlowControl());
+  }
+  return {};
+}
+
+void TComSelect::UpdateSettings(int& index) {
+  index = FItems->currentIndex();
+  if (!FComPort || FComProperty == cpNone) return;  // the selection stays
+  // Whole text, letter case ignored.
+  index = FItems->findText(QString::fromStdString(CurrentText()), Qt::MatchFixedString);
+  if (index < 0) return;  // not listed: the box shows nothing, the choice stays
+  Store(FItems->itemText(index).toStdString());
+}
+
+void TComSelect::Change(const std::string& text) {
+  Store(text);
+  if (FAutoApply) ApplySettings();
+}
+
+void TComSelect::Store(const std::string& text) {
+  switch (FComProperty) {
+    case cpNone: break;
+    case cpPort:
+      FPort = text;
+      FPortChosen = true;
+      break;
+    case cpBaudRate: FBaudRate = StrToBaudRate(text); break;
+    case cpDataBits: FDataBits = StrToDataBits(text); break;
+    case cpStopBits: FStopBits = StrToStopBits(text); break;
+    case cpParity: FParityBits = StrToParity(text); break;
+    case cpFlowControl: FFlowControl = StrToFlowControl(text); break;
+  }
+}
+
+void TComSelect::ApplySettings() {
+  if (!FComPort) return;
+  switch (FComProperty) {
+    case cpNone: break;
+    case cpPort:
+      // A box that shows no port (the current name is not among the ports
+      // listed) keeps the port's name rather than wiping it.
+      if (FPortChosen) FComPort->SetPort(FPort);
+      break;
+    case cpBaudRate: FComPort->SetBaudRate(FBaudRate); break;
+    case cpDataBits: FComPort->SetDataBits(FDataBits); break;
+    case cpStopBits: FComPort->SetStopBits(FStopBits); break;
+    case cpParity: FComPort->Parity().SetBits(FParityBits); break;
+    case cpFlowControl: FComPort->FlowControl().SetFlowControl(FFlowControl); break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TComComboBox
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FComSelect(std::make_unique<TComSelect>(this)) {
+  setEditable(false);  // a drop-down list: only the listed texts can be picked
+  connect(this, &QComboBox::activated, this, &TComComboBox::OnActivated);
+}
+
+TComComboBox::~TComComboBox() {
+  if (ComPort()) ComPort()->RemoveFreeNotification(this);
+}
+
+void TComComboBox::SetComPort(TCustomComPort* port) {
+  TCustomComPort* old = ComPort();
+  if (port == old) return;
+  if (old) old->RemoveFreeNotification(this);
+  FComSelect->SetComPort(port);
+  if (port) {
+    port->FreeNotification(this);
+    UpdateSettings();
+  }
+}
+
+void TComComboBox::SetComProperty(TComProperty value) {
+  FComSelect->SetComProperty(value);
+  if (count() == 0) return;
+  if (ComPort())
+    UpdateSettings();
+  else
+    setCurrentIndex(0);
+}
+
+QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
+
+void TComComboBox::SetText(const QString& text) {
+  const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+  if (index >= 0) setCurrentIndex(index);
+}
+
+void TComComboBox::UpdateSettings() {
+  int index = -1;
+  FComSelect->UpdateSettings(index);
+  setCurrentIndex(index);
+}
+
+void TComComboBox::FreeNotify(TComponent* component) {
+  if (component != ComPort()) return;
+  FComSelect->SetComPort(nullptr);
+  if (count() > 0) setCurrentIndex(0);
+}
+
+void TComComboBox::OnActivated(int index) {
+  if (index >= 0) FComSelect->Change(itemText(index).toStdString());
+}
+
+}  // namespace cport

@@ -1,0 +1,289 @@
+// The setup dialog and its selectors, headless: the modal dialog is driven
+// from a handler that runs once it shows.
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "CPortSetup.h"
+#include "Modal.h"
+#include "RecordingDriver.h"
+
+using namespace cport;
+using cport::test::TRecordingDriver;
+using cport::test::WhenShown;
+
+namespace {
+
+// What the operator does: picks the entry with this text.
+void Pick(TComComboBox* box, const QString& text) {
+  const int i = box->findText(text, Qt::MatchExactly);
+  ASSERT_GE(i, 0) << text.toStdString();
+  box->setCurrentIndex(i);
+  emit box->activated(i);
+}
+
+std::vector<std::string> Shown(TComSetupFrm& f) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 6; ++i) texts.push_back(f.Selector(i)->Text().toStdString());
+  return texts;
+}
+
+class SetupDialog : public ::testing::Test {
+ protected:
+  TRecordingDriver D;
+  TComPort P{nullptr, &D};
+  void SetUp() override {
+    D.SetPorts({"COM2", "COM1"});
+    P.SetEvents({});
+  }
+};
+
+TEST_F(SetupDialog, OpensWithThePortsSettingsSelected) {
+  std::vector<std::string> shown;
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    shown = Shown(f);
+    f.reject();
+  });
+  EditComPort(P);
+  EXPECT_EQ(shown, (std::vector<std::string>{"COM1", "9600", "8", "1", "None", "None"}));
+}
+
+TEST_F(SetupDialog, TheListsHoldTheSettingTexts) {
+  std::vector<int> counts;
+  QStringList ports;
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    for (int i = 0; i < 6; ++i) counts.push_back(f.Selector(i)->count());
+    for (int i = 0; i < f.Combo1->count(); ++i) ports << f.Combo1->itemText(i);
+    f.reject();
+  });
+  EditComPort(P);
+  EXPECT_EQ(counts, (std::vector<int>{2, 16, 4, 3, 5, 4}));
+  EXPECT_EQ(ports, (QStringList{"COM1", "COM2"}));  // sorted
+}
+
+TEST_F(SetupDialog, AFlowMixOfNoPatternShowsCustomAndOkKeepsIt) {
+  P.FlowControl().SetControlRTS(rtsEnable);
+  P.FlowControl().SetXonXoffIn(true);
+  QString shown;
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    shown = f.Combo6->Text();
+    f.Button1->click();
+  });
+  EditComPort(P);
+  EXPECT_EQ(shown, "Custom");
+  EXPECT_EQ(P.FlowControl().ControlRTS(), rtsEnable);
+  EXPECT_TRUE(P.FlowControl().XonXoffIn());
+  EXPECT_FALSE(P.FlowControl().XonXoffOut());
+}
+
+TEST_F(SetupDialog, CancelOrClosingChangesNothing) {
+  P.Open();
+  for (bool close : {false, true}) {
+    D.ClearCalls();
+    WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+      Pick(f.Combo1, "COM2");
+      Pick(f.Combo2, "115200");
+      Pick(f.Combo3, "7");
+      Pick(f.Combo4, "2");
+      Pick(f.Combo5, "Even");
+      Pick(f.Combo6, "Hardware");
+      if (close)
+        f.close();
+      else
+        f.Button2->click();
+    });
+    EditComPort(P);
+    EXPECT_EQ(P.Port(), "COM1");
+    EXPECT_EQ(P.BaudRate(), br9600);
+    EXPECT_EQ(P.DataBits(), dbEight);
+    EXPECT_EQ(P.StopBits(), sbOneStopBit);
+    EXPECT_EQ(P.Parity().Bits(), prNone);
+    EXPECT_EQ(P.FlowControl().GetFlowControl(), fcNone);
+    EXPECT_EQ(D.Ops(), std::vector<std::string>{"EnumPorts"});
+  }
+}
+
+TEST_F(SetupDialog, OkWithoutChangesAppliesTheLineOnceAndDoesNotReopen) {
+  P.Open();
+  D.ClearCalls();
+  WhenShown<TComSetupFrm>([](TComSetupFrm& f) { f.Button1->click(); });
+  EditComPort(P);
+  EXPECT_EQ(D.Ops(), (std::vector<std::string>{"EnumPorts", "SetupComm", "SetCommState", "SetCommTimeouts"}));
+}
+
+TEST_F(SetupDialog, OkAppliesEveryChoiceInOneBatch) {
+  P.Open();
+  D.ClearCalls();
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    Pick(f.Combo2, "19200");
+    Pick(f.Combo3, "7");
+    Pick(f.Combo4, "2");
+    Pick(f.Combo5, "Odd");
+    Pick(f.Combo6, "Software");
+    f.Button1->click();
+  });
+  EditComPort(P);
+  EXPECT_EQ(D.Count("SetCommState"), 1);
+  const TDCB dcb = D.Last("SetCommState").Dcb;
+  EXPECT_EQ(dcb.BaudRate, 19200u);
+  EXPECT_EQ(dcb.ByteSize, 7);
+  EXPECT_EQ(dcb.StopBits, 2);
+  EXPECT_EQ(dcb.Parity, 1);
+  EXPECT_EQ(dcb.Flags, 0x1u | 0x100u | 0x200u);
+}
+
+TEST_F(SetupDialog, ANewPortNameReopensAtOnce) {
+  P.Open();
+  D.ClearCalls();
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    Pick(f.Combo1, "COM2");
+    f.Button1->click();
+  });
+  EditComPort(P);
+  EXPECT_EQ(P.Port(), "COM2");
+  EXPECT_TRUE(P.Connected());
+  EXPECT_EQ(D.Count("Close"), 1);
+  EXPECT_EQ(D.Last("Open").Port, "COM2");
+}
+
+TEST_F(SetupDialog, ThePortListIsReadAtEachOpening) {
+  D.SetPorts({"COM1"});
+  int first = 0, second = 0;
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    first = f.Combo1->count();
+    f.reject();
+  });
+  EditComPort(P);
+  D.SetPorts({"COM1", "COM7"});  // an adapter plugged in meanwhile
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    second = f.Combo1->count();
+    f.reject();
+  });
+  EditComPort(P);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 2);
+  EXPECT_EQ(D.Count("EnumPorts"), 2);
+}
+
+TEST_F(SetupDialog, AnUnlistedPortShowsNoSelectionAndOkKeepsItsName) {
+  P.SetPort("/dev/serial/by-id/usb-Adapter-if00");
+  P.Open();
+  D.ClearCalls();
+  int index = 0;
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    index = f.Combo1->currentIndex();
+    f.Button1->click();
+  });
+  EditComPort(P);
+  EXPECT_EQ(index, -1);
+  EXPECT_EQ(P.Port(), "/dev/serial/by-id/usb-Adapter-if00");
+  EXPECT_EQ(D.Count("Open"), 0);  // not reopened under an empty name
+}
+
+TEST_F(SetupDialog, AFailureWhileApplyingReachesTheCallerAndEndsTheBatch) {
+  P.Open();
+  D.FailNext("Open", 16);
+  WhenShown<TComSetupFrm>([&](TComSetupFrm& f) {
+    Pick(f.Combo1, "COM2");
+    Pick(f.Combo2, "57600");
+    f.Button1->click();
+  });
+  try {
+    EditComPort(P);
+    FAIL() << "the failed reopen was not reported";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 1);
+    EXPECT_EQ(e.SystemErrorCode(), 16);
+  }
+  EXPECT_EQ(P.UpdateDepth(), 0);
+  EXPECT_FALSE(P.Connected());
+}
+
+TEST_F(SetupDialog, AnUnreadablePortListStopsTheDialogBeforeItShows) {
+  D.SetPorts({}, 13);
+  try {
+    EditComPort(P);
+    FAIL() << "no failure";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.ComErrorCode(), 23);
+    EXPECT_EQ(e.SystemErrorCode(), 13);
+  }
+}
+
+TEST_F(SetupDialog, TheFormsLayout) {
+  TComSetupFrm f(nullptr, &D);
+  EXPECT_EQ(f.windowTitle(), "Setup");
+  EXPECT_EQ(f.size(), QSize(231, 216));
+  EXPECT_EQ(f.GroupBox1->geometry(), QRect(8, 8, 217, 169));
+  EXPECT_EQ(f.GroupBox1->title(), " Settings ");
+  const char* labels[] = {"Port", "Baud rate", "Data bits", "Stop bits", "Parity", "Flow control"};
+  QLabel* const boxes[] = {f.Label1, f.Label2, f.Label3, f.Label4, f.Label5, f.Label6};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(boxes[i]->text(), labels[i]);
+    EXPECT_EQ(boxes[i]->pos(), QPoint(8, 24 + 24 * i));
+    EXPECT_EQ(f.Selector(i)->geometry(), QRect(80, 16 + 24 * i, 129, 21));
+    EXPECT_EQ(f.Selector(i)->parentWidget(), f.GroupBox1);
+  }
+  EXPECT_EQ(f.Button1->text(), "OK");
+  EXPECT_TRUE(f.Button1->isDefault());
+  EXPECT_EQ(f.Button1->geometry(), QRect(70, 184, 75, 25));
+  EXPECT_EQ(f.Button2->text(), "Cancel");
+  EXPECT_EQ(f.Button2->geometry(), QRect(150, 184, 75, 25));
+  // Tab order: the six selectors, then OK, then Cancel.
+  QWidget* const order[] = {f.Combo1, f.Combo2, f.Combo3, f.Combo4, f.Combo5, f.Combo6, f.Button1, f.Button2};
+  for (int i = 0; i + 1 < 8; ++i) {
+    QWidget* next = order[i]->nextInFocusChain();
+    while (next && next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
+    EXPECT_EQ(next, order[i + 1]) << i;
+  }
+}
+
+// -- the selector on its own ---------------------------------------------------------
+
+TEST_F(SetupDialog, ASelectorLetsGoOfADestroyedPort) {
+  TComComboBox box;
+  box.SetComProperty(cpParity);
+  auto* port = new TComPort(nullptr, &D);
+  port->Parity().SetBits(prSpace);
+  box.SetComPort(port);
+  EXPECT_EQ(box.Text(), "Space");
+  delete port;
+  EXPECT_EQ(box.ComPort(), nullptr);
+  EXPECT_EQ(box.Text(), "None");  // the first entry
+  box.ApplySettings();            // no port: nothing happens
+}
+
+TEST_F(SetupDialog, TextSelectsOnlyAnEqualEntry) {
+  TComComboBox box;
+  box.SetComProperty(cpParity);
+  box.SetText("Mark");
+  EXPECT_EQ(box.Text(), "Mark");
+  box.SetText("mark");
+  box.SetText("Purple");
+  EXPECT_EQ(box.Text(), "Mark");
+}
+
+TEST_F(SetupDialog, AutoApplyWritesTheChoiceAtOnce) {
+  TComComboBox box;
+  box.SetComProperty(cpBaudRate);
+  box.SetComPort(&P);
+  box.SetAutoApply(true);
+  Pick(&box, "38400");
+  EXPECT_EQ(P.BaudRate(), br38400);
+  box.SetComPort(nullptr);
+}
+
+TEST_F(SetupDialog, TheSelectorMatchesWithoutRegardToCase) {
+  D.SetPorts({"com3"});
+  P.SetPort("COM3");
+  TComComboBox box;
+  box.SetPortSource(&D);
+  box.SetComProperty(cpPort);
+  box.SetComPort(&P);
+  EXPECT_EQ(box.Text(), "com3");
+  box.SetComPort(nullptr);
+}
+
+}  // namespace
