@@ -29,30 +29,21 @@ void TComSelect::SelectPort() {
   for (const auto& p : ports) FItems->addItem(QString::fromStdString(p));
 }
 
-void TComSelect::SelectBaudRate() {
-  for (int i = 0; i < BaudRateCount; ++i)
-    FItems->addItem(QString::fromStdString(BaudRateToStr(static_cast<TBaudRate>(i))));
+namespace {
+
+// Adds the texts of an enumeration's values, in their order.
+template <class E>
+void AddTexts(QComboBox* items, int count, std::string (*text)(E)) {
+  for (int i = 0; i < count; ++i) items->addItem(QString::fromStdString(text(static_cast<E>(i))));
 }
 
-void TComSelect::SelectDataBits() {
-  for (int i = 0; i < DataBitsCount; ++i)
-    FItems->addItem(QString::fromStdString(DataBitsToStr(static_cast<TDataBits>(i))));
-}
+}  // namespace
 
-void TComSelect::SelectStopBits() {
-  for (int i = 0; i < StopBitsCount; ++i)
-    FItems->addItem(QString::fromStdString(StopBitsToStr(static_cast<TStopBits>(i))));
-}
-
-void TComSelect::SelectParity() {
-  for (int i = 0; i < ParityBitsCount; ++i)
-    FItems->addItem(QString::fromStdString(ParityToStr(static_cast<TParityBits>(i))));
-}
-
-void TComSelect::SelectFlowControl() {
-  for (int i = 0; i < FlowControlCount; ++i)
-    FItems->addItem(QString::fromStdString(FlowControlToStr(static_cast<TFlowControl>(i))));
-}
+void TComSelect::SelectBaudRate() { AddTexts(FItems, BaudRateCount, BaudRateToStr); }
+void TComSelect::SelectDataBits() { AddTexts(FItems, DataBitsCount, DataBitsToStr); }
+void TComSelect::SelectStopBits() { AddTexts(FItems, StopBitsCount, StopBitsToStr); }
+void TComSelect::SelectParity() { AddTexts(FItems, ParityBitsCount, ParityToStr); }
+void TComSelect::SelectFlowControl() { AddTexts(FItems, FlowControlCount, FlowControlToStr); }
 
 std::string TComSelect::CurrentText() const {
   switch (FComProperty) {

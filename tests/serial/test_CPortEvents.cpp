@@ -11,6 +11,7 @@
 #include "CPort.h"
 #include "Pty.h"
 #include "RecordingDriver.h"
+#include "Reports.h"
 
 using namespace cport;
 using cport::test::TRecordingDriver;
@@ -284,14 +285,7 @@ TEST_F(Events, WindowSyncPostsOneMessagePerEventInOrder) {
 
 TEST_F(Events, WindowSyncReportsAFailingHandlerAndGoesOn) {
   P.SetSyncMethod(smWindowSync);
-  std::string reported;
-  SetApplicationExceptionHandler([&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-      reported = ex.what();
-    }
-  });
+  cport::test::TReportCatcher reports;
   P.OnRing = [&](TCustomComPort*) {
     Log.Add("ring");
     throw std::runtime_error("ring handler failed");
@@ -300,8 +294,7 @@ TEST_F(Events, WindowSyncReportsAFailingHandlerAndGoesOn) {
   P.Open();
   ASSERT_TRUE(Batch(EV_RING_BIT, 1));
   ASSERT_TRUE(Batch(EV_BREAK_BIT, 2));  // the thread went on
-  SetApplicationExceptionHandler(nullptr);
-  EXPECT_EQ(reported, "ring handler failed");
+  EXPECT_EQ(reports.Reports(), std::vector<std::string>{"ring handler failed"});
   P.Close();
 }
 

@@ -4,6 +4,7 @@
 #include "CPort.h"
 #include "Pty.h"
 #include "RecordingDriver.h"
+#include "Reports.h"
 
 using namespace cport;
 using cport::test::TRecordingDriver;
@@ -312,20 +313,12 @@ TEST(PortSettings, AFailedOpenAtTheEndOfLoadingGoesToTheApplicationReport) {
   TRecordingDriver d;
   d.FailNext("Open", 2);
   TComPort p(nullptr, &d);
-  std::string reported;
-  SetApplicationExceptionHandler([&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const EComPort& ex) {
-      reported = ex.what();
-    }
-  });
+  cport::test::TReportCatcher reports;
   p.BeginLoading();
   p.SetConnected(true);
   EXPECT_NO_THROW(p.EndLoading());
-  SetApplicationExceptionHandler(nullptr);
   EXPECT_FALSE(p.Connected());
-  EXPECT_EQ(reported, "Unable to open com port (win error code: 2)");
+  EXPECT_EQ(reports.Reports(), std::vector<std::string>{"Unable to open com port (win error code: 2)"});
 }
 
 TEST(PortSettings, EventsChangedWhileOpenWaitForTheNextOpen) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Pty.h"
+#include "Reports.h"
 
 using namespace cport;
 using cport::test::WaitUntil;
@@ -223,14 +224,7 @@ TEST(TMessageWindowTest, MessagesStillQueuedWhenTheWindowGoesAreDropped) {
 }
 
 TEST(TMessageWindowTest, AFailingHandlerGoesToTheApplicationReport) {
-  std::string reported;
-  SetApplicationExceptionHandler([&](std::exception_ptr e) {
-    try {
-      std::rethrow_exception(e);
-    } catch (const std::exception& ex) {
-      reported = ex.what();
-    }
-  });
+  cport::test::TReportCatcher reports;
   int calls = 0;
   TMessageWindow w([&](uint32_t, uintptr_t, intptr_t) {
     if (++calls == 1) throw std::runtime_error("handler failed");
@@ -238,8 +232,7 @@ TEST(TMessageWindowTest, AFailingHandlerGoesToTheApplicationReport) {
   w.PostMessage(1, 0, 0);
   w.PostMessage(1, 0, 0);
   CheckSynchronize();
-  SetApplicationExceptionHandler(nullptr);
-  EXPECT_EQ(reported, "handler failed");
+  EXPECT_EQ(reports.Reports(), std::vector<std::string>{"handler failed"});
   EXPECT_EQ(calls, 2);  // the second message still arrives
 }
 
