@@ -186,6 +186,7 @@ TMainForm::TMainForm(cport::TComDriver* driver, QWidget* parent)
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(50);
+  Timer1->setTimerType(Qt::PreciseTimer);  // six ticks make the loop: no drift of a coarse timer
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
   Timer1->start();
 
