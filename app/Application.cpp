@@ -7,6 +7,7 @@
 #include <QStyleFactory>
 #include <QThread>
 
+#include <cstdio>
 #include <mutex>
 
 #include "CPort.h"
@@ -36,7 +37,11 @@ void SetErrorReporter(TErrorReporter reporter) {
 }
 
 void ReportError(const QString& text) {
-  if (qApp && QThread::currentThread() != qApp->thread()) {
+  if (!qApp) {  // no toolkit to show it with
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    return;
+  }
+  if (QThread::currentThread() != qApp->thread()) {
     ReportLater(text);
     return;
   }
@@ -50,6 +55,8 @@ void ReportError(const QString& text) {
   else
     ShowErrorBox(text);
 }
+
+void ReportException(std::exception_ptr error) { ReportLater(ErrorText(error)); }
 
 QString ErrorText(std::exception_ptr error) {
   try {
@@ -87,7 +94,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    ReportLater(ErrorText(std::current_exception()));
+    ReportException(std::current_exception());
   }
   return false;
 }

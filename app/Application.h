@@ -18,6 +18,9 @@ void SetErrorReporter(TErrorReporter reporter);  // nullptr: the default again
 void ReportError(const QString& text);
 // The message of an exception (empty for one that carries none).
 QString ErrorText(std::exception_ptr error);
+// Reports a failure from the event loop, after the dispatch that met it has
+// ended: the box never opens inside a handler, and ticks go on meanwhile.
+void ReportException(std::exception_ptr error);
 
 class TApplication : public QApplication {
  public:

@@ -86,6 +86,17 @@ void TShape::paintEvent(QPaintEvent*) {
 // ---------------------------------------------------------------------------
 // Building the window
 
+template <class Sender, class Signal>
+void TMainForm::Connect(Sender* sender, Signal signal, void (TMainForm::*handler)()) {
+  connect(sender, signal, this, [this, handler] {
+    try {
+      (this->*handler)();
+    } catch (...) {
+      ReportException(std::current_exception());
+    }
+  });
+}
+
 QSlider* TMainForm::AddTrackBar(QWidget* page, int top, const char* caption, int min, int max, int position,
                                 QLineEdit*& edit, const char* editName, void (TMainForm::*handler)()) {
   AddLabel(page, "", caption, 16, top - 16);
@@ -103,10 +114,9 @@ QSlider* TMainForm::AddTrackBar(QWidget* page, int top, const char* caption, int
   // Every operator action runs the handler, also one that does not move the
   // bar (a key at the end, the end of a drag); a programmatic change runs it
   // only when the limited position differs.
-  auto run = [this, handler] { (this->*handler)(); };
-  connect(bar, &QAbstractSlider::valueChanged, this, run);
-  connect(bar, &QAbstractSlider::actionTriggered, this, run);
-  connect(bar, &QAbstractSlider::sliderReleased, this, run);
+  Connect(bar, &QAbstractSlider::valueChanged, handler);
+  Connect(bar, &QAbstractSlider::actionTriggered, handler);
+  Connect(bar, &QAbstractSlider::sliderReleased, handler);
   return bar;
 }
 
@@ -173,12 +183,12 @@ TMainForm::TMainForm(cport::TComDriver* driver, QWidget* parent)
   Button2 = AddButton(this, "Button2", "Read", 408, 440);
   Button5 = AddButton(this, "Button5", "Stop", 320, 472);
   Button1 = AddButton(this, "Button1", "Exit", 408, 472);
-  connect(Button1, &QPushButton::clicked, this, &TMainForm::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &TMainForm::Button2Click);
-  connect(Button3, &QPushButton::clicked, this, &TMainForm::Button3Click);
-  connect(Button4, &QPushButton::clicked, this, &TMainForm::Button4Click);
-  connect(Button5, &QPushButton::clicked, this, &TMainForm::Button5Click);
-  connect(Button6, &QPushButton::clicked, this, &TMainForm::Button6Click);
+  Connect(Button1, &QPushButton::clicked, &TMainForm::Button1Click);
+  Connect(Button2, &QPushButton::clicked, &TMainForm::Button2Click);
+  Connect(Button3, &QPushButton::clicked, &TMainForm::Button3Click);
+  Connect(Button4, &QPushButton::clicked, &TMainForm::Button4Click);
+  Connect(Button5, &QPushButton::clicked, &TMainForm::Button5Click);
+  Connect(Button6, &QPushButton::clicked, &TMainForm::Button6Click);
 
   Image1 = AddPicture(this, "Image1", "Image1.png", QRect(32, 456, 257, 49));
   Image2 = AddPicture(Control, "Image2", "Image2.png", QRect(8, 240, 97, 121));
@@ -187,7 +197,7 @@ TMainForm::TMainForm(cport::TComDriver* driver, QWidget* parent)
   Timer1 = new QTimer(this);
   Timer1->setInterval(50);
   Timer1->setTimerType(Qt::PreciseTimer);  // six ticks make the loop: no drift of a coarse timer
-  connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+  Connect(Timer1, &QTimer::timeout, &TMainForm::Timer1Timer);
   Timer1->start();
 
   // A failure here is shown, and the window opens and works all the same.

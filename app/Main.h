@@ -117,6 +117,10 @@ class TMainForm : public QWidget {
                        QLineEdit*& edit, const char* editName, void (TMainForm::*handler)());
   void AddMeasurement(const char* caption, QLabel*& label, const char* labelName, QProgressBar*& bar, int max,
                       QLineEdit*& edit, const char* editName, int labelTop, int barTop, int editTop);
+  // Connects a handler so that a failure in it is reported by the
+  // application without unwinding through the toolkit's own frames.
+  template <class Sender, class Signal>
+  void Connect(Sender* sender, Signal signal, void (TMainForm::*handler)());
   void ShowWaiting();
   void Step();
   int32_t ReadReply();
