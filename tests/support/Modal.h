@@ -13,16 +13,19 @@ namespace cport::test {
 // generous deadline); act must end the dialog (accept, reject, close).
 template <class T>
 void WhenShown(std::function<void(T&)> act, int timeoutMs = 10000) {
+  // Owned by the application, so a timer that never fires again is still
+  // freed when the tests end.
+  auto* timer = new QTimer(qApp);
+  timer->setInterval(5);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [act, deadline, poll] {
-    if (auto* d = qobject_cast<T*>(QApplication::activeModalWidget())) {
-      act(*d);
-      return;
-    }
-    if (std::chrono::steady_clock::now() < deadline) QTimer::singleShot(5, *poll);
-  };
-  QTimer::singleShot(0, *poll);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, act, deadline] {
+    T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (!dialog && std::chrono::steady_clock::now() < deadline) return;
+    timer->stop();
+    timer->deleteLater();
+    if (dialog) act(*dialog);
+  });
+  timer->start();
 }
 
 }  // namespace cport::test
