@@ -447,7 +447,17 @@ void TMainForm::Button3Click() { SendCommand(std::string(kWriteFrame)); }
 void TMainForm::Button4Click() { SendCommand(std::string(kStartFrame)); }
 void TMainForm::Button5Click() { SendCommand(std::string(kStopFrame)); }
 
-void TMainForm::Button6Click() {}
+// Configure: the operator's choices apply even when the port then cannot be
+// opened (the failure is shown and nothing is stored); a key that can be
+// neither opened nor made ends it without a word.  OK or Cancel, every
+// press that gets past the open writes all five values again.
+void TMainForm::Button6Click() {
+  TSettingsStore store;
+  CP.ShowSetupDialog();
+  CP.Open();
+  if (!store.OpenKey(kPortSettingsKey, true)) return;
+  StorePortSettings(store);
+}
 
 // ---------------------------------------------------------------------------
 // Stored port settings

@@ -73,8 +73,7 @@ class TMainForm : public QWidget {
   void Button3Click();
   void Button4Click();
   void Button5Click();
-  // Configure: the port setup dialog comes with the setup dialog library;
-  // until then the button does nothing.
+  // Configure: the port setup dialog, then open, then store.
   void Button6Click();
   void TBfreqChange();
   void TBpowerChange();
