@@ -21,10 +21,7 @@ using vxpanel::test::WaitFor;
 namespace {
 
 void Pick(cport::TComComboBox* box, const QString& text) {
-  const int i = box->findText(text, Qt::MatchExactly);
-  ASSERT_GE(i, 0) << text.toStdString();
-  box->setCurrentIndex(i);
-  emit box->activated(i);
+  ASSERT_TRUE(cport::test::PickEntry(box, text)) << text.toStdString();
 }
 
 class Configure : public ::testing::Test {

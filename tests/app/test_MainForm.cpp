@@ -365,12 +365,6 @@ TEST_F(Form, ReadRestartsTheReadBackAndShowsWaiting) {
   EXPECT_EQ(Driver.Transmitted(), "");
 }
 
-TEST_F(Form, ConfigureDoesNothingYet) {
-  QTest::mouseClick(F->Button6, Qt::LeftButton);
-  EXPECT_FALSE(F->CP.Connected());
-  EXPECT_TRUE(Settings.Reports().isEmpty());
-}
-
 // -- the cycle on a port that cannot be opened or read -------------------------------------------
 
 TEST_F(Form, APortThatCannotBeOpenedEndsEachTickSilently) {

@@ -17,11 +17,8 @@ using cport::test::WhenShown;
 namespace {
 
 // What the operator does: picks the entry with this text.
-void Pick(TComComboBox* box, const QString& text) {
-  const int i = box->findText(text, Qt::MatchExactly);
-  ASSERT_GE(i, 0) << text.toStdString();
-  box->setCurrentIndex(i);
-  emit box->activated(i);
+void Pick(cport::TComComboBox* box, const QString& text) {
+  ASSERT_TRUE(cport::test::PickEntry(box, text)) << text.toStdString();
 }
 
 std::vector<std::string> Shown(TComSetupFrm& f) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QTimer>
 #include <chrono>
@@ -26,6 +27,16 @@ void WhenShown(std::function<void(T&)> act, int timeoutMs = 10000) {
     if (dialog) act(*dialog);
   });
   timer->start();
+}
+
+// What the operator does in a drop-down list: picks the entry with this
+// text.  False when there is no such entry.
+inline bool PickEntry(QComboBox* box, const QString& text) {
+  const int i = box->findText(text, Qt::MatchExactly);
+  if (i < 0) return false;
+  box->setCurrentIndex(i);
+  emit box->activated(i);
+  return true;
 }
 
 }  // namespace cport::test
