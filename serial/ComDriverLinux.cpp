@@ -152,6 +152,9 @@ class TLinuxDevice final : public TComDevice {
   const termios FOriginal;
   const bool FHasTxQueue;  // a pseudo-terminal passes bytes on at once
   termios FTermios;        // as last set
+  // Whether output waits for CTS: the status query may run on the event
+  // thread while the line is being set.
+  std::atomic<bool> FCtsFlow{false};
   TLineExtras FLine;
   TCommTimeouts FTimeouts;
   TReadMode FReadMode = TReadMode::Immediate;
@@ -242,6 +245,7 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
   if (int err = SetLine(FFd, KernelLine(t), x.CustomBaud ? x.Baud : 0, x.CustomBaud ? &actual : nullptr))
     return err;
   FTermios = t;
+  FCtsFlow.store((t.c_cflag & CRTSCTS) != 0);
   if (x.CustomBaud) {
     // A driver that cannot make the rate silently takes another one; a line
     // more than 3 % off would garble every byte, so say so.
@@ -591,7 +595,7 @@ int TLinuxDevice::ClearCommError(uint32_t& errors, TComStat& stat) {
     }
   }
   // Of the hold states Linux tells only one: output waiting for CTS.
-  if ((FTermios.c_cflag & CRTSCTS) && !FHungUp.load()) {
+  if (FCtsFlow.load() && !FHungUp.load()) {
     int bits = 0;
     if (ModemStatus(bits) == 0 && !FModemUnsupported.load() && !(bits & TIOCM_CTS)) stat.Flags |= 0x01;
   }
