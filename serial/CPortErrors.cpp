@@ -78,7 +78,7 @@ std::string CodeText(int32_t code) {
 // replaced, so a faulty catalog cannot make formatting read arguments that
 // are not there.
 std::string Suffix(int32_t systemError) {
-  PortErrorTexts();
+  InitPortErrorTexts();  // binds the domain
   std::string s = dgettext(kDomain, kSuffix);
   const auto pos = s.find("%d");
   if (pos != std::string::npos) s.replace(pos, 2, std::to_string(systemError));

@@ -118,13 +118,6 @@ class TSignal {
   virtual bool IsSet() const = 0;
 };
 
-// Driver-private state of an overlapped transfer that does not fit the
-// generic fields of TIoRequest (a platform event object, say).
-class TIoRequestExtension {
- public:
-  virtual ~TIoRequestExtension() = default;
-};
-
 // One overlapped transfer.  A fresh request counts as completed with 0 bytes.
 // The driver owns the meaning of the working fields while a transfer runs.
 struct TIoRequest {
@@ -139,7 +132,6 @@ struct TIoRequest {
   int64_t IntervalNs = 0;       // limit between two bytes, 0: none
   int64_t LastByteNs = 0;       // when the last byte moved
   uint64_t Generation = 0;      // abort generation at the start
-  std::unique_ptr<TIoRequestExtension> Extension;
 };
 
 enum class TIoStatus { Completed, Pending, Failed };

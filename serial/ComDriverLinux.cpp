@@ -187,7 +187,6 @@ class TLinuxDevice final : public TComDevice {
   int FEpoll = -1;
   int FWakeFd = -1;
   int FStopFd = -1;  // stop signal currently in the epoll set
-  bool FTtyWatched = false;
   serial_icounter_struct FEventCount{};
   bool FRx80Above = false;
 
@@ -371,7 +370,7 @@ void TLinuxDevice::TxStarted() {
 }
 
 void TLinuxDevice::Begin(TIoRequest& r, bool write, uint32_t count) {
-  // Only the working fields: a driver extension stays for the next transfer.
+  // A new transfer on the request: its working fields start afresh.
   r.Pending = false;
   r.Transferred = 0;
   r.Error = 0;
@@ -701,7 +700,6 @@ int TLinuxDevice::EnsureEventWait() {
       ::close(wake);
       return err;
     }
-    FTtyWatched = true;
   }
   FWakeFd = wake;
   FEpoll = ep;
@@ -815,7 +813,6 @@ int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeout
             // stays "ready" and would wake the thread for ever.
             Hangup();
             ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FFd, nullptr);
-            FTtyWatched = false;
             bits |= mask & EV_ERR_BIT;
           } else if (evs[i].events & EPOLLIN) {
             bits |= RxEdgeEvents(mask);

@@ -1,7 +1,6 @@
 #include "RecordingDriver.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -14,7 +13,6 @@ class TRecordingSignal : public TSignal {
     {
       std::lock_guard<std::mutex> lock(FDriver.FMutex);
       FSet = true;
-      ++FDriver.FSignalGeneration;
     }
     FDriver.FChanged.notify_all();
   }

@@ -78,7 +78,6 @@ class TRecordingDriver : public TComDriver {
   std::vector<std::string> FPorts;
   int FEnumError = 0;
   int FOpenDevices = 0;
-  uint64_t FSignalGeneration = 0;  // bumped whenever a stop signal is set
 };
 
 }  // namespace cport::test
