@@ -320,11 +320,16 @@ void TThread::Synchronize(const std::function<void()>& method) {
     call->Target = q.MainThread;
   }
   q.Push(call);
+  std::exception_ptr error;
   {
     std::unique_lock<std::mutex> lock(q.Mutex);
     q.Changed.wait(lock, [&] { return call->Done; });
+    // Take the failure out under the lock: the main thread may drop the
+    // last reference to the call, and the exception must then end here,
+    // on the thread that handles it, not there while this one reads it.
+    error = std::move(call->Error);
   }
-  if (call->Error) std::rethrow_exception(call->Error);
+  if (error) std::rethrow_exception(error);
 }
 
 // ---------------------------------------------------------------------------

@@ -176,17 +176,18 @@ TEST(TThreadTest, TheWakeHookIsCalledWhenACallIsQueued) {
 }
 
 TEST(TThreadTest, AReleasedThreadDeletesItselfWhenItEnds) {
-  static std::atomic<int> deleted{0};
   struct TSelfDeleting : TThread {
     std::atomic<bool>& Go;
-    explicit TSelfDeleting(std::atomic<bool>& go) : Go(go) {}
-    ~TSelfDeleting() override { ++deleted; }
+    std::atomic<int>& Deleted;
+    TSelfDeleting(std::atomic<bool>& go, std::atomic<int>& deleted) : Go(go), Deleted(deleted) {}
+    ~TSelfDeleting() override { ++Deleted; }
     void Execute() override {
       while (!Go) std::this_thread::yield();
     }
   };
   std::atomic<bool> go{false};
-  auto t = std::make_unique<TSelfDeleting>(go);
+  std::atomic<int> deleted{0};
+  auto t = std::make_unique<TSelfDeleting>(go, deleted);
   t->Start();
   TThread::ReleaseWhenFinished(std::move(t));
   EXPECT_EQ(deleted.load(), 0);
