@@ -304,7 +304,7 @@ TEST_F(PtyPort, AReadWithATotalLimitReturnsWhatArrivedWhenItExpires) {
 TEST_F(PtyPort, AReadWithAnIntervalLimitEndsWhenTheLineFallsSilent) {
   P.Open();
   TComTimeouts t;
-  t.SetReadInterval(100);
+  t.SetReadInterval(1000);  // far above the 20 ms gap: a busy machine must not split the read
   t.SetReadTotalC(0);
   P.SetTimeouts(t);
   std::thread feeder([&] {
