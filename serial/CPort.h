@@ -567,6 +567,9 @@ class TComThread : public TThread {
 // Replaces list with the names of the serial ports present, sorted.
 void EnumComPorts(std::vector<std::string>& list);
 void EnumComPorts(std::vector<std::string>& list, TComDriver& driver);
+// The same list with a description of each port, sorted by name.
+void EnumComPortInfo(std::vector<TComPortInfo>& list);
+void EnumComPortInfo(std::vector<TComPortInfo>& list, TComDriver& driver);
 // Order of the port list: case-insensitive, by the user's locale.
 bool PortNameLess(const std::string& a, const std::string& b);
 

@@ -71,4 +71,14 @@ void EnumComPorts(std::vector<std::string>& list, TComDriver& driver) {
   list = std::move(names);
 }
 
+void EnumComPortInfo(std::vector<TComPortInfo>& list) { EnumComPortInfo(list, DefaultComDriver()); }
+
+void EnumComPortInfo(std::vector<TComPortInfo>& list, TComDriver& driver) {
+  std::vector<TComPortInfo> ports;
+  if (int err = driver.EnumPortInfo(ports)) throw EComPort(CError_RegError, err);
+  std::stable_sort(ports.begin(), ports.end(),
+                   [](const TComPortInfo& a, const TComPortInfo& b) { return PortNameLess(a.Name, b.Name); });
+  list = std::move(ports);
+}
+
 }  // namespace cport

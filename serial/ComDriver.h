@@ -175,6 +175,17 @@ class TComDevice {
   virtual int WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeoutMs) = 0;
 };
 
+// What a person needs to recognise a port in a list.  Fields the platform
+// does not know stay empty.
+struct TComPortInfo {
+  std::string Name;          // as the port list gives it (what Port takes)
+  std::string Description;   // USB product and manufacturer, or the driver
+  std::string VendorId;      // USB ids as four hex digits
+  std::string ProductId;
+  std::string SerialNumber;  // USB serial number
+  std::string StablePath;    // a name that survives re-plugging, e.g. by-id
+};
+
 class TComDriver {
  public:
   virtual ~TComDriver() = default;
@@ -182,6 +193,15 @@ class TComDriver {
   virtual int Open(const std::string& port, std::unique_ptr<TComDevice>& device) = 0;
   // Names of the serial ports present, in no particular order.
   virtual int EnumPorts(std::vector<std::string>& names) = 0;
+  // The same ports with what is known about each; a driver that knows
+  // nothing more gives the names alone.
+  virtual int EnumPortInfo(std::vector<TComPortInfo>& ports) {
+    std::vector<std::string> names;
+    const int err = EnumPorts(names);
+    ports.clear();
+    for (auto& n : names) ports.push_back(TComPortInfo{.Name = std::move(n)});
+    return err;
+  }
   virtual std::unique_ptr<TSignal> CreateSignal() = 0;
   // The error an operation on a closed port reports (an invalid handle).
   virtual int InvalidHandleError() const = 0;
