@@ -199,7 +199,11 @@ class TComDriver {
     std::vector<std::string> names;
     const int err = EnumPorts(names);
     ports.clear();
-    for (auto& n : names) ports.push_back(TComPortInfo{.Name = std::move(n)});
+    for (auto& n : names) {
+      TComPortInfo info;
+      info.Name = std::move(n);
+      ports.push_back(std::move(info));
+    }
     return err;
   }
   virtual std::unique_ptr<TSignal> CreateSignal() = 0;
