@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
@@ -26,6 +27,14 @@ namespace {
 
 // Ends a tick quietly: the failure it met has been reported already.
 struct TTickEnded {};
+
+// What a transfer meets when the device itself has gone (an adapter pulled
+// out, a line hung up), as against a transfer that failed on a device that
+// is still there.
+bool DeviceGone(const cport::EComPort& e) {
+  const int32_t err = e.SystemErrorCode();
+  return err == EIO || err == ENXIO || err == ENODEV;
+}
 
 constexpr const char* kWaiting = "waiting.......";
 
@@ -244,18 +253,24 @@ int32_t TMainForm::SetBarPosition(QProgressBar* bar, int32_t value) {
 
 void TMainForm::send_data(int8_t address, char letter, int32_t value) { SendCommand(SetFrame(address, letter, value)); }
 
+// A frame that does not go out whole (its write time-out ran out) has
+// failed as much as one whose write raised.  Only the cycle survives a lost
+// device: an operator's button closes the window whatever the cause.
 void TMainForm::SendCommand(const std::string& text) {
   try {
-    CP.WriteStr(text);
+    if (CP.WriteStr(text) == static_cast<int32_t>(text.size())) return;
+  } catch (const cport::EComPort& e) {
+    if (FTicking && DeviceGone(e)) TransferFailed(e);
   } catch (...) {
-    close();
   }
+  close();
 }
 
 // ---------------------------------------------------------------------------
 // Polling cycle
 
 void TMainForm::Timer1Timer() {
+  const QScopedValueRollback<bool> ticking(FTicking, true);
   FReadBuffer.fill(0);
   FReceived = 0;
   if (!CP.Connected()) {
@@ -299,27 +314,35 @@ void TMainForm::Step() {
   }
 }
 
-// A read that fails is reported once, and not again until a read has
-// succeeded; when the device is gone the port is closed, so that the
-// cycle's reopen on every tick finds it when it comes back.
 int32_t TMainForm::ReadReply() {
   try {
     FReceived = CP.Read(FReadBuffer.data(), kReadCount);
   } catch (const cport::EComPort& e) {
-    const int32_t err = e.SystemErrorCode();
-    if (err == EIO || err == ENXIO || err == ENODEV) {
-      try {
-        CP.Close();
-      } catch (...) {
-        // Still open: the next read fails again, quietly.
-      }
-    }
-    if (FReadFailureReported) throw TTickEnded{};
-    FReadFailureReported = true;
-    throw;
+    TransferFailed(e);
   }
-  FReadFailureReported = false;
+  FFailureReported = false;
   return FReceived;
+}
+
+// Called while the cycle handles a failed transfer; ends the tick.  The
+// failure is reported once, and not again until a read has succeeded.  A
+// lost device closes the port, so that the reopen on every tick finds it
+// when it comes back, and the read-back starts over then: the generator may
+// have restarted with other settings.  Until then the lamp says what the
+// panel knows.
+void TMainForm::TransferFailed(const cport::EComPort& e) {
+  if (DeviceGone(e)) {
+    try {
+      CP.Close();
+    } catch (...) {
+      // Still open: the next transfer fails again, quietly.
+    }
+    PollStep = 0;
+    ShowLook(NoConnectionLook());
+  }
+  if (FFailureReported) throw TTickEnded{};
+  FFailureReported = true;
+  throw;
 }
 
 void TMainForm::DrainRead() { ReadReply(); }
@@ -412,6 +435,10 @@ void TMainForm::StatusReply() {
     State = s->State;
     look = StateLook(State);
   }
+  ShowLook(look);
+}
+
+void TMainForm::ShowLook(const TStateLook& look) {
   Sh->SetBrushColor(Colour(look.Lamp));
   Lerr->setText(QString::fromLatin1(look.Caption.data(), static_cast<qsizetype>(look.Caption.size())));
   Lerr->adjustSize();

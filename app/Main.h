@@ -123,6 +123,7 @@ class TMainForm : public QWidget {
   void ShowWaiting();
   void Step();
   int32_t ReadReply();
+  [[noreturn]] void TransferFailed(const cport::EComPort& e);
   void DrainRead();
   void ReadValue(char letter, TSettingSlot& slot);
   void VersionReply();
@@ -130,13 +131,15 @@ class TMainForm : public QWidget {
   void SendStep();
   void PotentiometerReply();
   void StatusReply();
+  void ShowLook(const TStateLook& look);
   void TrackBarChanged(QSlider* bar, TSettingSlot& slot, QLineEdit* edit, std::string (*text)(int32_t));
   static void SetBarColour(QProgressBar* bar, const TRgb& colour);
   static int32_t SetBarPosition(QProgressBar* bar, int32_t value);
 
   std::array<char, kReadBufferSize> FReadBuffer{};
   int32_t FReceived = 0;
-  bool FReadFailureReported = false;
+  bool FFailureReported = false;
+  bool FTicking = false;  // the cycle's transfers survive a lost device
 };
 
 }  // namespace vxpanel

@@ -4,7 +4,10 @@
 // condition while the event loop and the serial component's calls run.
 #pragma once
 
+#include <QEvent>
+#include <QObject>
 #include <QString>
+#include <QWidget>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -34,6 +37,19 @@ class TPrivateSettings {
   QTemporaryDir FDir;
   QString FRoot;
   QStringList FReports;
+};
+
+// Counts the close events a window receives.
+class TCloseWatch : public QObject {
+ public:
+  explicit TCloseWatch(QWidget* w) { w->installEventFilter(this); }
+  int Closes = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Close) ++Closes;
+    return false;
+  }
 };
 
 // Waits until pred holds, running posted events and queued serial calls

@@ -21,22 +21,10 @@
 
 using namespace vxpanel;
 using cport::test::TRecordingDriver;
+using vxpanel::test::TCloseWatch;
 using vxpanel::test::TPrivateSettings;
 
 namespace {
-
-// Counts the close events a window receives.
-class TCloseWatch : public QObject {
- public:
-  explicit TCloseWatch(QWidget* w) { w->installEventFilter(this); }
-  int Closes = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Close) ++Closes;
-    return false;
-  }
-};
 
 class Form : public ::testing::Test {
  protected:

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "AppTest.h"
 #include "Main.h"
@@ -21,6 +22,7 @@
 #include "Simulator.h"
 
 using namespace vxpanel;
+using vxpanel::test::TCloseWatch;
 using vxpanel::test::TPrivateSettings;
 using vxpanel::test::WaitFor;
 
@@ -64,12 +66,36 @@ class Conversation : public ::testing::Test {
   size_t Queries = 0;
 
   bool Silent = false;
+  QTemporaryDir Dir;
+  std::string DeviceName;  // a stable name in front of the generator's terminal
 
   void Start(bool silent, const std::string& version = "016") {
+    Plug(silent, version);
+    Attach(Sim->Path());
+  }
+  // The panel's port is a name that Replug can point at a new generator, as
+  // an adapter plugged in again keeps its name.
+  void StartBehindName(const std::string& version) {
+    DeviceName = (Dir.path() + "/ttyGEN").toStdString();
+    Plug(false, version);
+    ASSERT_EQ(::symlink(Sim->Path().c_str(), DeviceName.c_str()), 0);
+    Attach(DeviceName);
+  }
+  void Replug(const std::string& version) {
+    Sim.reset();
+    Plug(false, version);
+    ASSERT_EQ(::unlink(DeviceName.c_str()), 0);
+    ASSERT_EQ(::symlink(Sim->Path().c_str(), DeviceName.c_str()), 0);
+  }
+  void Plug(bool silent, const std::string& version) {
     Silent = silent;
     Sim = std::make_unique<vxsim::TSimulator>(vxsim::TGeneratorModel(Model(version)), SimOptions(silent));
     Sim->Start();
-    F = NewForm(Sim->Path());
+    Written.clear();
+    Seen = Queries = 0;
+  }
+  void Attach(const std::string& port) {
+    F = NewForm(port);
     Link.OnTxBuf = [this](cport::TCustomComPort*, const void* b, int32_t n) {
       Written.append(static_cast<const char*>(b), static_cast<size_t>(n));
     };
@@ -431,48 +457,93 @@ TEST_F(Wire, StrayBytesBeforeAReplyHideIt) {
   EXPECT_FALSE(F->Slots.TBpower.Changed) << "read-back values are not marked until shown";
 }
 
+// The device is still there but takes nothing (held by XOFF): the frame
+// runs out of time, which is a failed write like any other.
+TEST_F(Wire, AWriteThatTimesOutClosesTheWindowWithoutAMessage) {
+  const struct {
+    const char* What;
+    std::function<void()> Send;
+  } cases[] = {
+      {"the cycle's query", [&] { Step(15); }},
+      {"Start", [&] { F->Button4Click(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    Build();
+    cport::TComTimeouts t;
+    t.SetWriteTotalM(0);
+    t.SetWriteTotalC(100);
+    F->CP.SetTimeouts(t);
+    F->CP.FlowControl().SetXonXoffOut(true);
+    Pty.Send("\x13M");  // once the marker is queued, the XOFF before it has been taken
+    ASSERT_TRUE(WaitFor([&] { return F->CP.InputCount() == 1; }));
+    TCloseWatch watch(F.get());
+    EXPECT_NO_THROW(c.Send());
+    EXPECT_EQ(watch.Closes, 1);
+    EXPECT_TRUE(F->CP.Connected()) << "not taken for a lost device";
+    Pty.Send("\x11");
+  }
+  EXPECT_TRUE(Settings.Reports().isEmpty());
+}
+
 // -- a device that goes away ---------------------------------------------------------------------
 
-TEST(Reconnect, ADeviceThatVanishesAndANewOneUnderTheSameName) {
-  TPrivateSettings settings;
-  QTemporaryDir dir;
-  const std::string link = (dir.path() + "/ttyGEN").toStdString();
-  auto first = std::make_unique<vxsim::TSimulator>(vxsim::TGeneratorModel(Model()), SimOptions());
-  first->Start();
-  ASSERT_EQ(::symlink(first->Path().c_str(), link.c_str()), 0);
-  auto F = NewForm(link);
-  F->Timer1Timer();
-  ASSERT_TRUE(F->CP.Connected());
+// The generator's device vanishes just before the operation of one step of
+// the cycle (a read, a query, or at step 14 a pending change), while the
+// lamp shows the generator on; later a generator of another variant appears
+// under the same name.
+class DeviceLost : public Conversation, public ::testing::WithParamInterface<int> {};
 
-  first->HangUp();
-  F->PollStep = 11;
-  try {
-    F->Timer1Timer();
-    ADD_FAILURE() << "the lost device was not reported";
-  } catch (const cport::EComPort& e) {
-    EXPECT_EQ(e.SystemErrorCode(), EIO);
-  }
+TEST_P(DeviceLost, NoConnectionAtOnceReportedOnceThenReconnectedAndReadAnew) {
+  const int step = GetParam();
+  StartBehindName("016");
+  for (int t = 0; t <= 13; ++t) Tick();
+  F->Button4Click();
+  for (int t = 14; t <= 19; ++t) Tick();
+  ASSERT_EQ(F->Lerr->text(), "on");
+  if (step < 14) F->Button2Click();
+  for (int t = step < 14 ? 0 : 14; t < step; ++t) Tick();
+  ASSERT_EQ(F->PollStep, step);
+  F->TBpower->setValue(77);
+  const QString voltage = F->Eov->text();
+  const int phase = F->PBP->value();
+
+  TCloseWatch watch(F.get());
+  Sim->HangUp();
+  int ticks = 0, reports = 0;
+  auto tick = [&] {
+    ++ticks;
+    try {
+      F->Timer1Timer();
+    } catch (const cport::EComPort& e) {
+      ++reports;
+      EXPECT_EQ(e.SystemErrorCode(), EIO) << e.what();
+    }
+  };
+  while (ticks < 6 && F->Lerr->text() != "no connection") tick();
+  EXPECT_EQ(F->Lerr->text(), "no connection") << "within one loop";
+  EXPECT_EQ(F->Sh->BrushColor(), Rgb(0, 0, 0));
   EXPECT_FALSE(F->CP.Connected()) << "closed, so that the next ticks reopen";
-  EXPECT_EQ(F->PollStep, 11);
-  for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(F->Timer1Timer()) << "reported once";
-  EXPECT_FALSE(F->CP.Connected());
-  first.reset();
+  for (int i = 0; i < 6; ++i) tick();
+  EXPECT_EQ(reports, 1);
+  EXPECT_EQ(watch.Closes, 0) << "the panel stays open";
+  EXPECT_EQ(F->Lerr->text(), "no connection");
+  EXPECT_EQ(F->Eov->text(), voltage);
+  EXPECT_EQ(F->PBP->value(), phase);
+  F->Button5Click();  // with the port closed, as with a busy one
+  EXPECT_EQ(watch.Closes, 1);
 
-  vxsim::TSimulator second(vxsim::TGeneratorModel(Model()), SimOptions());
-  second.Start();
-  ASSERT_EQ(::unlink(link.c_str()), 0);
-  ASSERT_EQ(::symlink(second.Path().c_str(), link.c_str()), 0);
-  F->Timer1Timer();  // reopens and goes on from the step it was at
+  Replug("015");
+  std::string first;
+  for (int t = 0; t <= 3; ++t) first += Tick();
   EXPECT_TRUE(F->CP.Connected());
-  EXPECT_EQ(F->PollStep, 12);
-  F->PollStep = 18;
-  F->Timer1Timer();
-  ASSERT_TRUE(WaitFor([&] {
-    for (auto& e : second.Events())
-      if (e.Kind == vxsim::EEvent::Sent) return F->CP.InputCount() >= static_cast<int32_t>(e.Bytes.size());
-    return false;
-  }));
-  F->Timer1Timer();
+  EXPECT_EQ(first, "%05u\r%@05SR\r%05f\r") << "the read-back from its start";
+  for (int t = 4; t <= 19; ++t) Tick();
+  EXPECT_EQ(F->Esr->text(), "SR015");
+  EXPECT_EQ(F->TBfreq->minimum(), 30000);
   EXPECT_EQ(F->Lerr->text(), "off");
   EXPECT_EQ(F->Sh->BrushColor(), Rgb(255, 0, 0));
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, DeviceLost, ::testing::Range(0, 20),
+                         [](const ::testing::TestParamInfo<int>& i) { return "Step" + std::to_string(i.param); });
