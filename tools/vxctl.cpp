@@ -177,7 +177,7 @@ int Run(const TOptions& o) {
     return kDone;
   } catch (const cport::EComPort& e) {
     // A write or read on the port failed: the adapter was unplugged, say.
-    throw TReplyError(line.Port() + ": " + e.what(), false);
+    throw TReplyError(line.Port() + ": lost the device: " + e.what(), false);
   }
 }
 
