@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <clocale>
@@ -118,7 +119,8 @@ int Watch(TGeneratorLine& line, const TOptions& o, TWriter& out) {
   auto next = std::chrono::steady_clock::now();
   for (int64_t n = 0; o.Count == 0 || n < o.Count; ++n) {
     if (n > 0) {
-      next += std::chrono::milliseconds(o.IntervalMs);
+      // A slow reading delays the next one instead of bunching those after it.
+      next = std::max(next + std::chrono::milliseconds(o.IntervalMs), std::chrono::steady_clock::now());
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
       if (Stopped(stop, std::max<int64_t>(left.count(), 0))) break;
     }
