@@ -98,8 +98,8 @@ int main(int argc, char** argv) {
   const std::filesystem::path home =
       std::filesystem::temp_directory_path() / ("vxctl-bench-" + std::to_string(::getpid()));
   std::filesystem::create_directories(home / "Morvaleq");
-  std::ofstream(home / "Morvaleq/KV.conf") << "[ComPort]\nPort=" << path
-                                           << "\nDataBits=3\nParity=0\nFlowControl=2\nBaudRate=7\n";
+  std::ofstream(home / "Morvaleq/KV.conf")
+      << "[ComPort]\nPort=" << path << "\nDataBits=3\nParity=0\nFlowControl=2\nBaudRate=7\n";
   ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
 
   const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);

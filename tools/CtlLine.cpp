@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "SettingsStore.h"
 
@@ -27,9 +28,12 @@ std::string Printable(std::string_view bytes) {
   std::string out;
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    if (c == '\r') out += "\\r";
-    else if (c == '\\') out += "\\\\";
-    else if (b >= 0x20 && b < 0x7f) out += c;
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\\')
+      out += "\\\\";
+    else if (b >= 0x20 && b < 0x7f)
+      out += c;
     else {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\x%02X", b);
@@ -86,10 +90,11 @@ TGeneratorLine::TGeneratorLine(const TLineSettings& settings, int32_t timeoutMs)
     FPort.Open();
   } catch (const cport::EComPort& e) {
     const int err = e.SystemErrorCode();
+    const std::string why = err > 0 ? std::string(" (") + std::strerror(err) + ")" : "";
     // Held by another program: it keeps the port, whatever it is doing.
     if (err == EBUSY || err == EWOULDBLOCK)
       throw TPortError(settings.Port + ": port busy, held by another program (a running panel?): " + e.what());
-    throw TPortError(settings.Port + ": " + e.what());
+    throw TPortError(settings.Port + ": " + e.what() + why);
   }
 }
 
@@ -114,8 +119,7 @@ std::string TGeneratorLine::Ask(std::string_view query) {
 
 void TGeneratorLine::Fail(std::string_view what, std::string_view query, const std::string& reply) const {
   if (reply.empty())
-    throw TReplyError("no answer to the " + QueryName(what, query) + " within " + std::to_string(FTimeoutMs) +
-                      " ms",
+    throw TReplyError("no answer to the " + QueryName(what, query) + " within " + std::to_string(FTimeoutMs) + " ms",
                       false);
   throw TReplyError("garbled answer to the " + QueryName(what, query) + ": \"" + Printable(reply) + "\"", true);
 }

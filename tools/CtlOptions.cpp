@@ -57,8 +57,8 @@ int64_t ParseNumber(const std::string& what, const std::string& text, int64_t mi
   if (!whole || (ec != std::errc() && ec != std::errc::result_out_of_range))
     throw TUsageError(what + " wants a number, not '" + text + "'");
   if (ec != std::errc() || value < min || value > max)
-    throw TUsageError(what + " wants a number from " + std::to_string(min) + " to " + std::to_string(max) +
-                      ", not '" + text + "'");
+    throw TUsageError(what + " wants a number from " + std::to_string(min) + " to " + std::to_string(max) + ", not '" +
+                      text + "'");
   return value;
 }
 
@@ -69,8 +69,10 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (onlyArgs || a.size() < 2 || a[0] != '-') {
-      if (o.Command.empty()) o.Command = a;
-      else o.Args.push_back(a);
+      if (o.Command.empty())
+        o.Command = a;
+      else
+        o.Args.push_back(a);
       continue;
     }
     if (a == "--") {
@@ -89,7 +91,7 @@ TOptions ParseOptions(const std::vector<std::string>& args) {
       name = a.substr(0, eq);
       value = a.substr(eq + 1);
     }
-    static constexpr std::array<std::string_view, 6> kValued = {"--port", "--baud",     "--timeout",
+    static constexpr std::array<std::string_view, 6> kValued = {"--port",   "--baud",     "--timeout",
                                                                 "--format", "--interval", "--count"};
     if (std::find(kValued.begin(), kValued.end(), name) == kValued.end())
       throw TUsageError("unknown option '" + a + "'");

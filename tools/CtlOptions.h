@@ -18,12 +18,12 @@ struct TUsageError : std::runtime_error {
 enum class EFormat { Text, Csv, Json };
 
 struct TOptions {
-  std::optional<std::string> Port;   // none: the panel's stored port settings
-  std::optional<int32_t> Baud;       // bits per second
-  int32_t TimeoutMs = 500;           // for each reply
+  std::optional<std::string> Port;  // none: the panel's stored port settings
+  std::optional<int32_t> Baud;      // bits per second
+  int32_t TimeoutMs = 500;          // for each reply
   EFormat Format = EFormat::Text;
-  int32_t IntervalMs = 1000;         // watch: from one status query to the next
-  int64_t Count = 0;                 // watch: readings to take, 0 until stopped
+  int32_t IntervalMs = 1000;  // watch: from one status query to the next
+  int64_t Count = 0;          // watch: readings to take, 0 until stopped
   bool Help = false;
   std::string Command;
   std::vector<std::string> Args;

@@ -7,7 +7,9 @@ namespace vxctl {
 
 namespace {
 
-std::string Pad(const std::string& s, size_t width) { return s + std::string(width > s.size() ? width - s.size() : 0, ' '); }
+std::string Pad(const std::string& s, size_t width) {
+  return s + std::string(width > s.size() ? width - s.size() : 0, ' ');
+}
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -37,8 +39,7 @@ std::string JsonString(const std::string& s) {
 // Columns as wide as their longest entry, two blanks apart; the last one unpadded.
 std::string Columns(const std::vector<std::string>& cells, const std::vector<size_t>& widths) {
   std::string line;
-  for (size_t i = 0; i < cells.size(); ++i)
-    line += i + 1 < cells.size() ? Pad(cells[i], widths[i] + 2) : cells[i];
+  for (size_t i = 0; i < cells.size(); ++i) line += i + 1 < cells.size() ? Pad(cells[i], widths[i] + 2) : cells[i];
   return line;
 }
 

@@ -36,11 +36,15 @@ const TSetting* FindSetting(std::string_view nameOrLetter) {
 std::string ValueText(const TSetting& setting, int32_t value) {
   const std::string n = std::to_string(value);
   switch (setting.Letter) {
-    case 'f': return n + " Hz";
+    case 'f':
+      return n + " Hz";
     case 'p':
-    case 'm': return n + " %";
-    case 'w': return std::to_string(int64_t{value} * 10) + " ms";
-    default: return n;
+    case 'm':
+      return n + " %";
+    case 'w':
+      return std::to_string(int64_t{value} * 10) + " ms";
+    default:
+      return n;
   }
 }
 

@@ -162,7 +162,8 @@ int Run(const TOptions& o) {
     if (o.Command == "version") {
       const vxpanel::TVersionReply v = line.Version();
       const vxpanel::TFrequencyRange range = FrequencyRange(v);
-      out.Record({Text("version", v.Text), {"frequency-min", std::to_string(range.Min) + " Hz", std::to_string(range.Min)},
+      out.Record({Text("version", v.Text),
+                  {"frequency-min", std::to_string(range.Min) + " Hz", std::to_string(range.Min)},
                   {"frequency-max", std::to_string(range.Max) + " Hz", std::to_string(range.Max)}});
       return kDone;
     }
@@ -172,10 +173,14 @@ int Run(const TOptions& o) {
     }
     if (o.Command == "get") return Get(line, which, out);
     if (o.Command == "set") return Set(line, assignments);
-    if (o.Command == "start") line.Send(vxpanel::kStartFrame);
-    else if (o.Command == "stop") line.Send(vxpanel::kStopFrame);
-    else if (o.Command == "store") line.Send(vxpanel::kWriteFrame);
-    else return Watch(line, o, out);
+    if (o.Command == "start")
+      line.Send(vxpanel::kStartFrame);
+    else if (o.Command == "stop")
+      line.Send(vxpanel::kStopFrame);
+    else if (o.Command == "store")
+      line.Send(vxpanel::kWriteFrame);
+    else
+      return Watch(line, o, out);
     return kDone;
   } catch (const cport::EComPort& e) {
     // A write or read on the port failed: the adapter was unplugged, say.

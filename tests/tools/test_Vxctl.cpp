@@ -81,22 +81,26 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TOutputCase{{"version"}, "version        SR016\nfrequency-min  11000 Hz\nfrequency-max  20000 Hz\n"},
         TOutputCase{{"version", "--format", "csv"}, "version,frequency-min,frequency-max\nSR016,11000,20000\n"},
-        TOutputCase{{"--format=json", "version"}, "{\"version\":\"SR016\",\"frequency-min\":11000,\"frequency-max\":20000}\n"},
-        TOutputCase{{"status"}, "phase       0\ncurrent     0\ntracking    0\nac-current  0\nvoltage     0\nstate       off\n"},
+        TOutputCase{{"--format=json", "version"},
+                    "{\"version\":\"SR016\",\"frequency-min\":11000,\"frequency-max\":20000}\n"},
+        TOutputCase{{"status"},
+                    "phase       0\ncurrent     0\ntracking    0\nac-current  0\nvoltage     0\nstate       off\n"},
         TOutputCase{{"status", "--format", "csv"}, "phase,current,tracking,ac-current,voltage,state\n0,0,0,0,0,off\n"},
         TOutputCase{{"status", "--format", "json"},
                     "{\"phase\":0,\"current\":0,\"tracking\":0,\"ac-current\":0,\"voltage\":0,\"state\":\"off\"}\n"},
-        TOutputCase{{"get"},
-                    "frequency         15500 Hz\npower             50 %\npwm-period        1000 ms\npwm-ratio         50 %\n"
-                    "fast-sweeping     3\nsweeping          7\ntracking-range    10\nultrasonic-power  2048\n"},
+        TOutputCase{
+            {"get"},
+            "frequency         15500 Hz\npower             50 %\npwm-period        1000 ms\npwm-ratio         50 %\n"
+            "fast-sweeping     3\nsweeping          7\ntracking-range    10\nultrasonic-power  2048\n"},
         TOutputCase{{"get", "power", "w", "--format", "csv"}, "power,pwm-period\n50,100\n"},
         TOutputCase{{"get", "r", "u", "--format", "json"}, "{\"tracking-range\":10,\"ultrasonic-power\":2048}\n"},
         TOutputCase{{"start"}, ""}, TOutputCase{{"stop"}, ""}, TOutputCase{{"store"}, ""}));
 
 TEST_F(Vxctl, ActionsSendTheirFramesAndStartShowsInTheStatus) {
   ASSERT_EQ(Run({"start"}).Code, 0);
-  EXPECT_EQ(Run({"status", "--format", "csv"}).Out, "phase,current,tracking,ac-current,voltage,state\n"
-                                                    "500,245,0,350,350,on\n");
+  EXPECT_EQ(Run({"status", "--format", "csv"}).Out,
+            "phase,current,tracking,ac-current,voltage,state\n"
+            "500,245,0,350,350,on\n");
   ASSERT_EQ(Run({"stop"}).Code, 0);
   ASSERT_EQ(Run({"store"}).Code, 0);
   // Nothing answers the last frame: wait for the generator to take it.
@@ -136,8 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TUsageCase{{"set", "pwm-period=0"}, "pwm-period wants a number from 1 to 100"},
                     TUsageCase{{"set", "p=5x"}, "power wants a number, not '5x'"},
                     TUsageCase{{"set", "volume=3"}, "unknown setting 'volume'"},
-                    TUsageCase{{"get", "q"}, "unknown setting 'q'"},
-                    TUsageCase{{"reset"}, "unknown command 'reset'"},
+                    TUsageCase{{"get", "q"}, "unknown setting 'q'"}, TUsageCase{{"reset"}, "unknown command 'reset'"},
                     TUsageCase{{"status", "--count", "3"}, "--interval and --count belong to watch"},
                     TUsageCase{{"status", "--timeout", "-5"}, "--timeout wants a number from 1 to 60000"}));
 
@@ -202,7 +205,8 @@ TEST_F(Vxctl, WatchCountThreeGivesAHeaderAndThreeRows) {
 class VxctlWatchSignal : public Vxctl, public testing::WithParamInterface<int> {};
 
 TEST_P(VxctlWatchSignal, EndsCleanlyWithEveryLineWhole) {
-  TProgram p(VXCTL_PATH, FDir, {"--port", FSim->Path(), "--timeout", "5000", "watch", "--format", "json", "--interval", "20"});
+  TProgram p(VXCTL_PATH, FDir,
+             {"--port", FSim->Path(), "--timeout", "5000", "watch", "--format", "json", "--interval", "20"});
   const std::string first = p.FirstLine();
   ASSERT_EQ(first.front(), '{') << p.Stderr();
   p.Signal(GetParam());
