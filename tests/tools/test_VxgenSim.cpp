@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Program.h"
 #include "Pty.h"
 #include "Terminal.h"
 
@@ -22,91 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using cport::test::WaitUntil;
+using vxsim::test::TempDir;
+using vxsim::test::TProgram;
 using vxsim::test::TTerminal;
-
-fs::path TempDir() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string("vxgen-sim-") + std::to_string(::getpid()) + "-" + info->name();
-  for (char& c : name)
-    if (c == '/') c = '_';
-  const fs::path dir = fs::temp_directory_path() / name;
-  fs::create_directories(dir);
-  return dir;
-}
-
-// The program in a child process: stdout on a pipe, stderr in a file.
-class TProgram {
- public:
-  TProgram(const fs::path& dir, std::vector<std::string> args) : FErr(dir / "stderr") {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    args.insert(args.begin(), VXGEN_SIM_PATH);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string err = FErr.string();
-    FPid = ::fork();
-    if (FPid == 0) {
-      const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(out[1], 1);
-      ::dup2(e, 2);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    FOut = out[0];
-  }
-  ~TProgram() {
-    if (FPid > 0 && !FExited) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, nullptr, 0);
-    }
-    ::close(FOut);
-  }
-
-  // Reads stdout up to its first newline.
-  std::string FirstLine(int timeoutMs = 10000) {
-    std::string line;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    char c;
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{FOut, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      if (::read(FOut, &c, 1) != 1) break;
-      if (c == '\n') return line;
-      line += c;
-    }
-    return line;
-  }
-  std::string RestOfStdout() {
-    std::string out;
-    char buf[256];
-    ssize_t n;
-    while ((n = ::read(FOut, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    return out;
-  }
-
-  void Signal(int s) { ::kill(FPid, s); }
-  // The exit code, or -1 when the program did not end by itself in time.
-  int Wait(int timeoutMs = 10000) {
-    int status = 0;
-    if (!WaitUntil([&] { return ::waitpid(FPid, &status, WNOHANG) == FPid; }, timeoutMs)) return -1;
-    FExited = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  std::string Stderr() const {
-    std::ifstream in(FErr);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
- private:
-  fs::path FErr;
-  pid_t FPid = -1;
-  int FOut = -1;
-  bool FExited = false;
-};
 
 class VxgenSim : public testing::Test {
  protected:
@@ -117,7 +36,7 @@ class VxgenSim : public testing::Test {
 
 TEST_F(VxgenSim, ServesOnItsTerminalUntilSigtermThenRemovesItsLink) {
   const fs::path link = FDir / "generator";
-  TProgram sim(FDir, {"--link", link.string(), "--log", "--version", "014"});
+  TProgram sim(VXGEN_SIM_PATH, FDir, {"--link", link.string(), "--log", "--version", "014"});
   const std::string path = sim.FirstLine();
   ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path << "\n" << sim.Stderr();
   ASSERT_TRUE(fs::is_symlink(link));
@@ -139,7 +58,7 @@ TEST_F(VxgenSim, ServesOnItsTerminalUntilSigtermThenRemovesItsLink) {
 
 TEST_F(VxgenSim, HangupAfterClosesTheLineAndEnds) {
   const fs::path link = FDir / "generator";
-  TProgram sim(FDir, {"--hangup-after", "0.3", "--link", link.string()});
+  TProgram sim(VXGEN_SIM_PATH, FDir, {"--hangup-after", "0.3", "--link", link.string()});
   const std::string path = sim.FirstLine();
   ASSERT_FALSE(path.empty()) << sim.Stderr();
   TTerminal panel(path);
@@ -151,7 +70,7 @@ TEST_F(VxgenSim, HangupAfterClosesTheLineAndEnds) {
 TEST_F(VxgenSim, CorruptStoreIsReportedAndDefaultsServed) {
   const fs::path store = FDir / "settings";
   std::ofstream(store) << "p 70\nnonsense\n";
-  TProgram sim(FDir, {"--store", store.string(), "--log"});
+  TProgram sim(VXGEN_SIM_PATH, FDir, {"--store", store.string(), "--log"});
   const std::string path = sim.FirstLine();
   ASSERT_FALSE(path.empty()) << sim.Stderr();
   TTerminal panel(path);
@@ -182,7 +101,7 @@ class VxgenSimFault : public VxgenSim, public testing::WithParamInterface<TFault
 TEST_P(VxgenSimFault, OptionReachesTheLine) {
   std::vector<std::string> args = GetParam().Args;
   args.push_back("--log");
-  TProgram sim(FDir, args);
+  TProgram sim(VXGEN_SIM_PATH, FDir, args);
   const std::string path = sim.FirstLine();
   ASSERT_FALSE(path.empty()) << sim.Stderr();
   TTerminal panel(path);
@@ -216,7 +135,7 @@ void PrintTo(const TUsageCase& c, std::ostream* os) { *os << c.Name; }
 class VxgenSimUsage : public VxgenSim, public testing::WithParamInterface<TUsageCase> {};
 
 TEST_P(VxgenSimUsage, BadOptionIsRefusedWithExitCodeTwo) {
-  TProgram sim(FDir, GetParam().Args);
+  TProgram sim(VXGEN_SIM_PATH, FDir, GetParam().Args);
   EXPECT_EQ(sim.Wait(), 2);
   EXPECT_EQ(sim.RestOfStdout(), "");
   EXPECT_NE(sim.Stderr().find(GetParam().Says), std::string::npos) << sim.Stderr();
@@ -237,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.Name; });
 
 TEST_F(VxgenSim, HelpGoesToStdoutAndOpensNoTerminal) {
-  TProgram sim(FDir, {"--help"});
+  TProgram sim(VXGEN_SIM_PATH, FDir, {"--help"});
   EXPECT_EQ(sim.Wait(), 0);
   EXPECT_EQ(sim.RestOfStdout().rfind("usage: vxgen-sim", 0), 0u);
 }
