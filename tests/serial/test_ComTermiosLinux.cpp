@@ -25,13 +25,15 @@ TDCB DefaultDcb() {
   return d;
 }
 
-// A terminal as the kernel hands it out: cooked, echoing, translating.
+// A terminal as the kernel hands it out (cooked, echoing, translating),
+// with what an earlier setting may have left: every mapping must clear what
+// it does not ask for.
 termios Cooked() {
   termios t{};
-  t.c_iflag = ICRNL | IXON | IMAXBEL | BRKINT;
+  t.c_iflag = ICRNL | IXON | IXOFF | IMAXBEL | BRKINT | INPCK | PARMRK;
   t.c_oflag = OPOST | ONLCR;
   t.c_lflag = ECHO | ICANON | ISIG | IEXTEN | ECHOE;
-  t.c_cflag = CS7 | PARENB | HUPCL | CREAD;
+  t.c_cflag = CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 5;
   cfsetispeed(&t, B38400);
@@ -50,6 +52,7 @@ TEST(TermiosMapping, DefaultsGiveARaw9600EightNoneOneLine) {
   EXPECT_EQ(l.Parity, 0);
   EXPECT_EQ(l.StopBits, 0);
   EXPECT_FALSE(l.Check);
+  EXPECT_FALSE(l.Marked);
   EXPECT_FALSE(l.CtsRts);
   EXPECT_FALSE(l.XonXoffOut);
   EXPECT_FALSE(l.XonXoffIn);
