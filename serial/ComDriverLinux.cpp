@@ -943,6 +943,7 @@ class TLinuxDriver final : public TComDriver {
   }
 
   int EnumPorts(std::vector<std::string>& names) override;
+  int EnumPortInfo(std::vector<TComPortInfo>& ports) override { return EnumSerialPortInfo(ports); }
 
   std::unique_ptr<TSignal> CreateSignal() override { return std::make_unique<TLinuxSignal>(); }
 

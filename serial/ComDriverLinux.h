@@ -75,9 +75,13 @@ size_t DropNulls(uint8_t* data, size_t n);
 // The kernel's form of a termios (see ComTermios2Linux.h for setting it).
 TKernelLine KernelLine(const termios& t);
 
-// The serial devices present, as /dev paths (0 or errno).  Tests may point
-// the lookup at a folder laid out as /sys/class/tty.
+// The serial devices present, as /dev paths (0 or errno), decided from
+// sysfs without opening any device; with descriptions, USB ids and the
+// stable /dev/serial/by-id links.  Tests may point the lookup at a folder
+// laid out as /sys/class/tty and at one standing for /dev.
 int EnumSerialDevices(std::vector<std::string>& names);
+int EnumSerialPortInfo(std::vector<TComPortInfo>& ports);
 void SetSysClassTtyForTesting(const char* path);
+void SetDevForTesting(const char* path);
 
 }  // namespace cport::lnx
