@@ -582,6 +582,25 @@ TEST_F(PtyPort, DiscardNullDropsZeroBytes) {
   EXPECT_EQ(s, "abc");
 }
 
+// Checking parity marks bytes received in error; a 0xFF received well then
+// comes doubled from the kernel and must reach the reader once.
+TEST_F(PtyPort, WithParityCheckingA0xFFByteArrivesOnce) {
+  for (bool replace : {false, true}) {
+    P.Parity().SetCheck(true);
+    P.Parity().SetReplace(replace);
+    TComTimeouts t;
+    t.SetReadInterval(0);
+    t.SetReadTotalC(5000);
+    P.SetTimeouts(t);
+    P.Open();
+    Pty.Send("a\xFF" "b");
+    char buf[3] = {};
+    EXPECT_EQ(P.Read(buf, 3), 3) << replace;
+    EXPECT_EQ(std::string(buf, 3), "a\xFF" "b") << replace;
+    P.Close();
+  }
+}
+
 TEST_F(PtyPort, OpeningAndClosingOftenLeaksNothing) {
   const int fdsBefore = [] {
     int n = 0;
