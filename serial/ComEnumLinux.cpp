@@ -92,8 +92,12 @@ std::map<std::string, std::string> StableLinks() {
 
 void Describe(const std::string& name, TComPortInfo& info) {
   std::error_code ec;
-  const fs::path device = fs::canonical(fs::path(gSysClassTty) / name / "device", ec);
+  fs::path device = fs::canonical(fs::path(gSysClassTty) / name / "device", ec);
   if (ec) return;
+  // Newer kernels hang serial-core ports on a bus of their own (a port under
+  // a controller); the hardware is the first device above it.
+  for (int up = 0; up < 2 && fs::read_symlink(device / "subsystem", ec).filename() == "serial-base"; ++up)
+    device = device.parent_path();
   // The USB device sits one level (ACM: the interface) or two (USB-serial:
   // the port, then the interface) above the tty's device.
   fs::path usb, p = device;

@@ -42,11 +42,13 @@ class FakeSysfs : public ::testing::Test {
       fs::create_directories(Devices / device);
       fs::create_directory_symlink(Devices / device, Tty / name / "device");
     }
-    if (!driver.empty()) {
-      fs::create_directories(Root / "sys/bus/drivers" / driver);
-      fs::create_directory_symlink(Root / "sys/bus/drivers" / driver, Devices / device / "driver");
-    }
+    if (!driver.empty()) Link(device, "driver", driver);
     if (type >= 0) std::ofstream(Tty / name / "type") << type << "\n";
+  }
+  // A device's driver or subsystem link.
+  void Link(const std::string& device, const char* kind, const std::string& target) {
+    fs::create_directories(Root / "sys/bus" / kind / target);
+    fs::create_directory_symlink(Root / "sys/bus" / kind / target, Devices / device / kind);
   }
   void Usb(const std::string& device, const char* vendor, const char* product, const char* serial = nullptr,
            const char* manufacturerName = nullptr, const char* productName = nullptr) {
@@ -67,7 +69,11 @@ class FakeSysfs : public ::testing::Test {
     Entry("ttyACM0", "pci0/usb1/1-2/1-2:1.0", -1, "cdc_acm");
     Entry("ttyS10", "platform/serial8250", 4, "serial8250");
     Entry("ttyS1", "platform/serial8250", 0);  // a reserved slot without a UART
-    Entry("ttyS0", "pnp0/00:01", 4, "serial");
+    // On newer kernels a serial-core port hangs below its hardware device.
+    Entry("ttyS0", "pnp0/00:01/00:01:0/00:01:0.0", 4, "port");
+    Link("pnp0/00:01/00:01:0/00:01:0.0", "subsystem", "serial-base");
+    Link("pnp0/00:01/00:01:0", "subsystem", "serial-base");
+    Link("pnp0/00:01", "driver", "serial");
     Entry("ttyAMA0", "platform/fe201000.serial", 32, "uart-pl011");
     Entry("tty1");  // a virtual console
     Entry("ptmx");
