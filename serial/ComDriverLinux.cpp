@@ -271,7 +271,7 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
     else if (x.Rs485)
       ModemBits(TIOCMBIS, TIOCM_RTS);  // nearest: RTS held high while open
   }
-  if (x.ReplaceMarked != FLine.ReplaceMarked) FMark = TMarkState{};
+  if (x.Marked != FLine.Marked) FMark = TMarkState{};
   FLine = x;
   return 0;
 }
@@ -304,7 +304,7 @@ ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want) {
     ssize_t n = ::read(FFd, dst, want);
     if (n > 0) {
       size_t m = static_cast<size_t>(n);
-      if (FLine.ReplaceMarked) m = UnmarkBytes(dst, m, FMark, FLine.ReplaceChar);
+      if (FLine.Marked) m = UnmarkBytes(dst, m, FMark, FLine.ReplaceMarked, FLine.ReplaceChar);
       if (FLine.DiscardNull) m = DropNulls(dst, m);
       if (m > 0 && FLine.DsrSensitivity) {
         int bits = 0;
@@ -943,6 +943,7 @@ class TLinuxDriver final : public TComDriver {
   }
 
   int EnumPorts(std::vector<std::string>& names) override;
+  int EnumPortInfo(std::vector<TComPortInfo>& ports) override { return EnumSerialPortInfo(ports); }
 
   std::unique_ptr<TSignal> CreateSignal() override { return std::make_unique<TLinuxSignal>(); }
 
