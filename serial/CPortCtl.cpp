@@ -1,5 +1,7 @@
 #include "CPortCtl.h"
 
+#include <QScopedValueRollback>
+#include <utility>
 #include <vector>
 
 namespace cport {
@@ -24,9 +26,15 @@ void TComSelect::SetComProperty(TComProperty value) {
 }
 
 void TComSelect::SelectPort() {
-  std::vector<std::string> ports;
-  EnumComPorts(ports, FPortSource ? *FPortSource : DefaultComDriver());
-  for (const auto& p : ports) FItems->addItem(QString::fromStdString(p));
+  std::vector<TComPortInfo> ports;
+  EnumComPortInfo(ports, FPortSource ? *FPortSource : DefaultComDriver());
+  for (const auto& p : ports) {
+    // The entry stays the name the port opens under; what the operator
+    // recognises the device by goes into its tooltip.
+    FItems->addItem(QString::fromStdString(p.Name));
+    if (!p.Description.empty())
+      FItems->setItemData(FItems->count() - 1, QString::fromStdString(p.Description), Qt::ToolTipRole);
+  }
 }
 
 namespace {
@@ -109,6 +117,9 @@ void TComSelect::ApplySettings() {
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FComSelect(std::make_unique<TComSelect>(this)) {
   setEditable(false);  // a drop-down list: only the listed texts can be picked
+  // Connected before anyone else can connect: the companion hears a pick
+  // first, then the box's own change notification runs on.
+  connect(this, &QComboBox::currentIndexChanged, this, &TComComboBox::OnIndexChanged);
   connect(this, &QComboBox::activated, this, &TComComboBox::OnActivated);
 }
 
@@ -128,35 +139,54 @@ void TComComboBox::SetComPort(TCustomComPort* port) {
 }
 
 void TComComboBox::SetComProperty(TComProperty value) {
-  FComSelect->SetComProperty(value);
+  {
+    // Refilling moves the selection on its own; that is no choice.
+    const QScopedValueRollback<bool> refreshing(FRefreshing, true);
+    FComSelect->SetComProperty(value);
+  }
   if (count() == 0) return;
   if (ComPort())
     UpdateSettings();
   else
-    setCurrentIndex(0);
+    Select(0);
 }
 
 QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
 
 void TComComboBox::SetText(const QString& text) {
   const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (index >= 0) setCurrentIndex(index);
+  if (index >= 0) Select(index);
 }
 
 void TComComboBox::UpdateSettings() {
   int index = -1;
   FComSelect->UpdateSettings(index);
+  Select(index);
+}
+
+void TComComboBox::Select(int index) {
+  const QScopedValueRollback<bool> refreshing(FRefreshing, true);
+  FTold = false;
   setCurrentIndex(index);
 }
 
 void TComComboBox::FreeNotify(TComponent* component) {
   if (component != ComPort()) return;
   FComSelect->SetComPort(nullptr);
-  if (count() > 0) setCurrentIndex(0);
+  if (count() > 0) Select(0);
+}
+
+void TComComboBox::OnIndexChanged(int index) {
+  if (FRefreshing || index < 0) return;
+  FTold = true;
+  FComSelect->Change(itemText(index).toStdString());
 }
 
 void TComComboBox::OnActivated(int index) {
-  if (index >= 0) FComSelect->Change(itemText(index).toStdString());
+  // Picking the entry already shown changes no index, yet it is a choice
+  // (with AutoApply it writes the port again).
+  const bool told = std::exchange(FTold, false);
+  if (!told && index >= 0) FComSelect->Change(itemText(index).toStdString());
 }
 
 }  // namespace cport

@@ -4,8 +4,12 @@
 // The selector shows the texts of one setting (port names, rates, data
 // bits, stop bits, parity, flow control), selects the one the port holds,
 // and writes the operator's choice back to the port when asked to
-// (ApplySettings) or at once with AutoApply.  It lets go of a port that is
-// destroyed while bound.  GUI thread only.
+// (ApplySettings) or at once with AutoApply.  A change of the selected entry
+// counts as a choice unless the box makes it itself (refilling, SetText,
+// UpdateSettings); the companion hears a choice before anyone listening to
+// the box's own change signals does, so with AutoApply they already see the
+// port changed.  It lets go of a port that is destroyed while bound.  GUI
+// thread only.
 #pragma once
 
 #include <QComboBox>
@@ -94,9 +98,14 @@ class TComComboBox : public QComboBox, private IFreeNotification {
 
  private:
   void FreeNotify(TComponent* component) override;
+  // Selects without telling the companion: the box's own refreshes.
+  void Select(int index);
+  void OnIndexChanged(int index);
   void OnActivated(int index);
 
   std::unique_ptr<TComSelect> FComSelect;
+  bool FRefreshing = false;  // the box itself is changing the selection
+  bool FTold = false;        // the companion heard the current entry by its change
 };
 
 }  // namespace cport

@@ -9,6 +9,10 @@
 #include <QScreen>
 #include <memory>
 
+// Marks a text that the form passes through the catalog once it is built;
+// the catalog check collects every text so marked.
+#define N_(text) text
+
 namespace cport {
 
 namespace {
@@ -38,7 +42,7 @@ QString Translated(const char* domain, const QString& text) {
 
 TComSetupFrm::TComSetupFrm(QWidget* parent, TComDriver* portSource) : QDialog(parent) {
   setObjectName("ComSetupFrm");
-  setWindowTitle("Setup");
+  setWindowTitle(N_("Setup"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   QFont f("MS Sans Serif");
   f.setStyleHint(QFont::SansSerif);
@@ -46,15 +50,15 @@ TComSetupFrm::TComSetupFrm(QWidget* parent, TComDriver* portSource) : QDialog(pa
   setFont(f);
   setFixedSize(231, 216);
 
-  GroupBox1 = new QGroupBox(" Settings ", this);
+  GroupBox1 = new QGroupBox(N_(" Settings "), this);
   GroupBox1->setObjectName("GroupBox1");
   GroupBox1->setGeometry(8, 8, 217, 169);
-  Label1 = MakeLabel(GroupBox1, "Label1", "Port", 8, 24);
-  Label2 = MakeLabel(GroupBox1, "Label2", "Baud rate", 8, 48);
-  Label3 = MakeLabel(GroupBox1, "Label3", "Data bits", 8, 72);
-  Label4 = MakeLabel(GroupBox1, "Label4", "Stop bits", 8, 96);
-  Label5 = MakeLabel(GroupBox1, "Label5", "Parity", 8, 120);
-  Label6 = MakeLabel(GroupBox1, "Label6", "Flow control", 8, 144);
+  Label1 = MakeLabel(GroupBox1, "Label1", N_("Port"), 8, 24);
+  Label2 = MakeLabel(GroupBox1, "Label2", N_("Baud rate"), 8, 48);
+  Label3 = MakeLabel(GroupBox1, "Label3", N_("Data bits"), 8, 72);
+  Label4 = MakeLabel(GroupBox1, "Label4", N_("Stop bits"), 8, 96);
+  Label5 = MakeLabel(GroupBox1, "Label5", N_("Parity"), 8, 120);
+  Label6 = MakeLabel(GroupBox1, "Label6", N_("Flow control"), 8, 144);
   // Each selector fills its list as it gets its property, from a list of
   // ports read now: a port plugged in since the last opening is there.
   Combo1 = MakeCombo(GroupBox1, "Combo1", 16, cpPort, portSource);
@@ -64,12 +68,12 @@ TComSetupFrm::TComSetupFrm(QWidget* parent, TComDriver* portSource) : QDialog(pa
   Combo5 = MakeCombo(GroupBox1, "Combo5", 112, cpParity, portSource);
   Combo6 = MakeCombo(GroupBox1, "Combo6", 136, cpFlowControl, portSource);
 
-  Button1 = new QPushButton("OK", this);
+  Button1 = new QPushButton(N_("OK"), this);
   Button1->setObjectName("Button1");
   Button1->setGeometry(70, 184, 75, 25);
   Button1->setDefault(true);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
-  Button2 = new QPushButton("Cancel", this);
+  Button2 = new QPushButton(N_("Cancel"), this);
   Button2->setObjectName("Button2");
   Button2->setGeometry(150, 184, 75, 25);
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);

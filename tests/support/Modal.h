@@ -1,9 +1,11 @@
 // Drives a modal dialog from a handler that runs once the dialog shows.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -29,14 +31,19 @@ void WhenShown(std::function<void(T&)> act, int timeoutMs = 10000) {
   timer->start();
 }
 
-// What the operator does in a drop-down list: picks the entry with this
-// text.  False when there is no such entry.
+// What the operator does in a drop-down list: opens it, moves to the entry
+// with this text and presses Enter, so the box sends its signals as Qt does
+// for a real pick.  False when there is no such entry or the pick did not
+// take.
 inline bool PickEntry(QComboBox* box, const QString& text) {
   const int i = box->findText(text, Qt::MatchExactly);
   if (i < 0) return false;
-  box->setCurrentIndex(i);
-  emit box->activated(i);
-  return true;
+  box->showPopup();
+  QAbstractItemView* list = box->view();
+  list->setCurrentIndex(box->model()->index(i, box->modelColumn(), box->rootModelIndex()));
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(list, &enter);
+  return box->currentIndex() == i && !list->isVisible();
 }
 
 }  // namespace cport::test

@@ -291,6 +291,16 @@ void TRecordingDriver::RaiseEvents(uint32_t evBits) {
 }
 
 void TRecordingDriver::SetPorts(std::vector<std::string> ports, int error) {
+  std::vector<TComPortInfo> infos;
+  for (auto& name : ports) {
+    TComPortInfo info;
+    info.Name = std::move(name);
+    infos.push_back(std::move(info));
+  }
+  SetPortInfo(std::move(infos), error);
+}
+
+void TRecordingDriver::SetPortInfo(std::vector<TComPortInfo> ports, int error) {
   std::lock_guard<std::mutex> lock(FMutex);
   FPorts = std::move(ports);
   FEnumError = error;
@@ -320,7 +330,18 @@ int TRecordingDriver::EnumPorts(std::vector<std::string>& names) {
   Record(c);
   std::lock_guard<std::mutex> lock(FMutex);
   if (FEnumError) return FEnumError;
-  names = FPorts;
+  names.clear();
+  for (const auto& p : FPorts) names.push_back(p.Name);
+  return 0;
+}
+
+int TRecordingDriver::EnumPortInfo(std::vector<TComPortInfo>& ports) {
+  TDriverCall c;
+  c.Op = "EnumPortInfo";
+  Record(c);
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FEnumError) return FEnumError;
+  ports = FPorts;
   return 0;
 }
 

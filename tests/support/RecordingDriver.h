@@ -48,13 +48,15 @@ class TRecordingDriver : public TComDriver {
   void SetErrorWord(uint32_t ceBits);      // reported (and cleared) by the next status query
   void SetOutQueue(uint32_t count);
   void RaiseEvents(uint32_t evBits);       // completes one event wait with these
-  void SetPorts(std::vector<std::string> ports, int error = 0);
+  void SetPorts(std::vector<std::string> ports, int error = 0);  // names alone
+  void SetPortInfo(std::vector<TComPortInfo> ports, int error = 0);
   bool DeviceOpen() const;
   int OpenDevices() const;
 
   // -- TComDriver ------------------------------------------------------------
   int Open(const std::string& port, std::unique_ptr<TComDevice>& device) override;
   int EnumPorts(std::vector<std::string>& names) override;
+  int EnumPortInfo(std::vector<TComPortInfo>& ports) override;
   std::unique_ptr<TSignal> CreateSignal() override;
   int InvalidHandleError() const override { return 9; }
 
@@ -75,7 +77,7 @@ class TRecordingDriver : public TComDriver {
   uint32_t FErrors = 0;
   uint32_t FOutQueue = 0;
   std::deque<uint32_t> FEvents;
-  std::vector<std::string> FPorts;
+  std::vector<TComPortInfo> FPorts;
   int FEnumError = 0;
   int FOpenDevices = 0;
 };
