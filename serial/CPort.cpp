@@ -97,6 +97,7 @@ TCustomComPort::~TCustomComPort() {
     DestroyHandle();
     FConnected = false;
   }
+  *FAlive = false;  // a Close that ran this destructor's handler must not go on
   NotifyDestruction();
 }
 
@@ -287,13 +288,22 @@ void TCustomComPort::CreateHandle() {
   FDevice = std::move(device);
 }
 
-void TCustomComPort::DestroyHandle() { FDevice.reset(); }
+void TCustomComPort::DestroyHandle() {
+  std::unique_ptr<TComDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(FDeviceMutex);
+    device = std::move(FDevice);
+  }
+  // Destroying the device ends what still waits in it on other threads.
+}
 
 void TCustomComPort::Open() {
   if (FConnected) return;
   CallBeforeOpen();
   CreateHandle();
   FConnected = true;
+  FClosing = false;
+  ++FOpenSerial;
   try {
     SetupComPort();
     StartEventThread();
@@ -305,13 +315,47 @@ void TCustomComPort::Open() {
   CallAfterOpen();
 }
 
+// Handlers run inside Close (the before-close report, a batch the event
+// thread still hands over) may close the port themselves, reopen it or
+// destroy it.  A Close inside another one finishes the close at once, so the
+// handler can reopen; the outer one then sees that its open is over and
+// stops.  Each open gets exactly one before-close and one after-close report.
 void TCustomComPort::Close() {
   if (!FConnected) return;
-  CallBeforeClose();
-  AbortAllAsync();
+  if (FClosing) {
+    FinishClose();
+    return;
+  }
+  const auto alive = FAlive;
+  const uint64_t serial = FOpenSerial;
+  auto mine = [&] { return *alive && FOpenSerial == serial && FConnected; };
+  FClosing = true;
+  try {
+    CallBeforeClose();
+    if (!mine()) return;
+    AbortAllAsync();
+  } catch (...) {
+    if (mine()) FClosing = false;  // a failed close leaves the port open
+    throw;
+  }
+  if (mine()) FinishClose();
+}
+
+void TCustomComPort::FinishClose() {
+  const auto alive = FAlive;
+  const uint64_t serial = FOpenSerial;
   StopEventThread();
+  if (!*alive || FOpenSerial != serial || !FConnected) return;
+  if (FQuietOnClose && FDevice) {
+    // What the event thread did on its way out: stop watching, and drop
+    // whatever is still queued both ways.
+    FDevice->SetCommMask(0);
+    FDevice->PurgeComm(PURGE_TXCLEAR_FLAG | PURGE_RXCLEAR_FLAG);
+  }
+  FQuietOnClose = false;
   DestroyHandle();
   FConnected = false;
+  FClosing = false;
   CallAfterClose();
 }
 
@@ -341,21 +385,34 @@ void TCustomComPort::StartEventThread() {
     throw;
   }
   FThreadCreated = true;
+  FQuietOnClose = true;
 }
 
 void TCustomComPort::StopEventThread() {
-  if (FEventThread) {
-    FEventThread->Stop();
-    if (FEventThread->IsCurrentThread() || FEventThread->DispatchingHere()) {
-      // Closed from one of this thread's own handlers: the thread cannot be
-      // waited for here.  It keeps the device until it has ended.
-      FEventThread->AdoptDevice(std::move(FDevice));
-      TThread::ReleaseWhenFinished(std::move(FEventThread));
+  FThreadCreated = false;
+  if (FStoppingThread) {
+    // Inside the wait of an outer Close for this thread, from one of its
+    // handlers: that Close waits; this one only lets go.
+    FStoppingThread->Detach();
+    FWindow.reset();
+    return;
+  }
+  std::unique_ptr<TComThread> thread = std::move(FEventThread);
+  if (thread) {
+    thread->Stop();
+    if (thread->IsCurrentThread() || thread->DispatchingHere()) {
+      // Closed from one of this thread's own handlers: it cannot be waited
+      // for here.  It ends by itself and touches neither port nor device.
+      thread->Detach();
+      TThread::ReleaseWhenFinished(std::move(thread));
     } else {
-      FEventThread.reset();
+      const auto alive = FAlive;
+      FStoppingThread = thread.get();
+      thread.reset();  // a batch waiting for this thread runs here
+      if (!*alive) return;
+      FStoppingThread = nullptr;
     }
   }
-  FThreadCreated = false;
   FWindow.reset();
 }
 

@@ -484,6 +484,7 @@ class TCustomComPort : public TComponent {
   bool AnyLink() const { return !FLinks.empty(); }
   void StartEventThread();
   void StopEventThread();
+  void FinishClose();
   void BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
   void BeginRead(TIoRequest& req, void* buffer, int32_t count);
   uint32_t Complete(TIoRequest& req, TOperationKind op);
@@ -491,7 +492,17 @@ class TCustomComPort : public TComponent {
 
   TComDriver* FDriver;
   std::unique_ptr<TComDevice> FDevice;
+  // Guards FDevice against an abort from another thread while it changes.
+  mutable std::mutex FDeviceMutex;
   bool FConnected = false;
+  // Lifecycle: which open a Close belongs to, whether one is under way,
+  // and whether this object still exists when a handler run inside Close
+  // returns (a handler may destroy the port).
+  uint64_t FOpenSerial = 0;
+  bool FClosing = false;
+  bool FQuietOnClose = false;  // the device watched events: silence and purge it at close
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  TComThread* FStoppingThread = nullptr;  // the thread an outer Close waits for
   TBaudRate FBaudRate = br9600;
   int32_t FCustomBaudRate = 9600;
   std::string FPort = "COM1";
@@ -536,12 +547,9 @@ class TComThread : public TThread {
   // True while a batch is being dispatched on the calling thread (a handler
   // of this thread's batch is running here).
   bool DispatchingHere() const;
-  // Keeps the device open until the thread has ended (a port closed from
-  // inside its own handler cannot wait for the thread).
-  void AdoptDevice(std::unique_ptr<TComDevice> device) {
-    FOwnedDevice = std::move(device);
-    FOrphaned.store(true);
-  }
+  // The port let go of this thread (closed from inside one of its
+  // handlers): it reports nothing more and never touches the device again.
+  void Detach() { FOrphaned.store(true); }
 
  protected:
   void Execute() override;
@@ -553,7 +561,6 @@ class TComThread : public TThread {
 
   TCustomComPort* FComPort;
   TComDevice& FDevice;
-  std::unique_ptr<TComDevice> FOwnedDevice;
   std::unique_ptr<TSignal> FStopEvent;
   TComEvents FEvents;
   std::atomic<bool> FDispatching{false};

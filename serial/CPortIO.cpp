@@ -118,7 +118,9 @@ bool TCustomComPort::IsAsyncCompleted(PAsync async) {
   return r.Status == TIoStatus::Completed;
 }
 
+// May come from any thread, also while the port closes.
 void TCustomComPort::AbortAllAsync() {
+  std::lock_guard<std::mutex> lock(FDeviceMutex);
   if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
   if (int err = FDevice->PurgeComm(PURGE_TXABORT_FLAG | PURGE_RXABORT_FLAG)) throw EComPort(CError_PurgeFailed, err);
 }

@@ -48,12 +48,13 @@ void TComThread::Execute() {
     }
   } catch (...) {
     // A failed batch ends the thread without a word; the device stops
-    // collecting events but keeps its queued bytes for the readers.
-    FDevice.SetCommMask(0);
+    // collecting events but keeps its queued bytes for the readers.  A port
+    // that let go of the thread has closed the device already.
+    if (!FOrphaned.load()) FDevice.SetCommMask(0);
     throw;
   }
-  FDevice.SetCommMask(0);
-  FDevice.PurgeComm(PURGE_TXCLEAR_FLAG | PURGE_RXCLEAR_FLAG);
+  // Nothing more on the device: Close silences and purges it itself, also
+  // when it could not wait for this thread.
 }
 
 void TComThread::DispatchComMsg() {

@@ -126,6 +126,33 @@ TEST_F(PtyEvents, ClosingDiscardsWhatIsStillQueued) {
   P.Close();
 }
 
+// The usual reconnect: a handler closes its port and opens it at once.
+TEST_F(PtyEvents, AHandlerMayCloseAndReopenItsPortAtOnce) {
+  for (TSyncMethod m : {smThreadSync, smNone, smWindowSync}) {
+    TComPort p;
+    p.SetPort(Pty.Path());
+    p.SetSyncMethod(m);
+    std::atomic<int> reopened{0};  // 1 reopened, -1 refused
+    p.OnRxChar = [&](TCustomComPort* self, int32_t) {
+      if (reopened.load() != 0) return;
+      self->Close();
+      try {
+        self->Open();
+        reopened = 1;
+      } catch (const EComPort&) {
+        reopened = -1;
+      }
+    };
+    p.Open();
+    Pty.Send("x");
+    ASSERT_TRUE(WaitUntil([&] { return reopened.load() != 0; })) << m;
+    EXPECT_EQ(reopened.load(), 1) << m;
+    EXPECT_TRUE(p.Connected()) << m;
+    p.Close();
+    Pty.Drain();
+  }
+}
+
 TEST_F(PtyEvents, ManyOpensAndClosesWithBytesFlowingLoseNothing) {
   std::atomic<int> rxEvents{0};
   P.OnRxChar = [&](TCustomComPort*, int32_t) { ++rxEvents; };
