@@ -485,8 +485,8 @@ class TCustomComPort : public TComponent {
   void StartEventThread();
   void StopEventThread();
   void FinishClose();
-  void BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
-  void BeginRead(TIoRequest& req, void* buffer, int32_t count);
+  uint32_t BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
+  uint32_t BeginRead(TIoRequest& req, void* buffer, int32_t count);
   uint32_t Complete(TIoRequest& req, TOperationKind op);
   void ReadDone();
 

@@ -27,35 +27,43 @@ void DoneAsync(PAsync& async) {
   async = nullptr;
 }
 
-
 // ---------------------------------------------------------------------------
 // Transfers
 
-// Starting and completing a transfer, shared by the overlapped forms and the
-// blocking ones.  The blocking forms use a request of their own on the
-// stack: no record, no copy of the bytes, nothing for anyone else to see.
+// Starting and completing an overlapped transfer.  The result of a start is
+// what the driver answered: the request may already be moving on another
+// thread.
 
-void TCustomComPort::BeginWrite(TIoRequest& req, const void* buffer, int32_t count) {
+uint32_t TCustomComPort::BeginWrite(TIoRequest& req, const void* buffer, int32_t count) {
   if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
   if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
   const TIoResult r = FDevice->StartWrite(req, buffer, static_cast<uint32_t>(count));
   if (r.Status == TIoStatus::Failed) throw EComPort(CError_WriteFailed, r.Error);
   SendSignalToLink(leTx, true);
+  return r.Status == TIoStatus::Completed ? r.Transferred : 0;
 }
 
-void TCustomComPort::BeginRead(TIoRequest& req, void* buffer, int32_t count) {
+uint32_t TCustomComPort::BeginRead(TIoRequest& req, void* buffer, int32_t count) {
   if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
   if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
   const TIoResult r = FDevice->StartRead(req, buffer, static_cast<uint32_t>(count));
   if (r.Status == TIoStatus::Failed) throw EComPort(CError_ReadFailed, r.Error);
+  return r.Status == TIoStatus::Completed ? r.Transferred : 0;
 }
 
 uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
-  // Nothing in flight: a fresh record, or a transfer that completed at once.
-  if (!req.Pending && req.Error == 0) return req.Transferred;
   const int code = op == okWrite ? CError_WriteFailed : CError_ReadFailed;
-  if (!FDevice) throw EComPort(code, FDriver->InvalidHandleError());
-  const TIoResult r = FDevice->GetResult(req, true);
+  // While a device is open the driver may still be moving the request: ask
+  // it.  Without one, the request's transfer ended with its device (as
+  // completed, failed or aborted) and keeps that result.
+  TIoResult r;
+  if (FDevice) {
+    r = FDevice->GetResult(req, true);
+  } else {
+    r.Status = req.Pending ? TIoStatus::Failed : (req.Error ? TIoStatus::Failed : TIoStatus::Completed);
+    r.Error = req.Pending ? FDriver->InvalidHandleError() : req.Error;
+    r.Transferred = req.Transferred;
+  }
   if (r.Status != TIoStatus::Completed) throw EComPort(code, r.Status == TIoStatus::Failed ? r.Error : EIO);
   return r.Transferred;
 }
@@ -76,8 +84,7 @@ int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& as
     std::memcpy(async->DataCopy.get(), buffer, static_cast<size_t>(count));
     async->DataSize = count;
   }
-  BeginWrite(async->IoRequest, buffer, count);
-  return async->IoRequest.Pending ? 0 : static_cast<int32_t>(async->IoRequest.Transferred);
+  return static_cast<int32_t>(BeginWrite(async->IoRequest, buffer, count));
 }
 
 int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async) {
@@ -88,8 +95,7 @@ int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async) {
 int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   async->Operation = okRead;
-  BeginRead(async->IoRequest, buffer, count);
-  return async->IoRequest.Pending ? 0 : static_cast<int32_t>(async->IoRequest.Transferred);
+  return static_cast<int32_t>(BeginRead(async->IoRequest, buffer, count));
 }
 
 int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& async) {
@@ -111,8 +117,11 @@ int32_t TCustomComPort::WaitForAsync(PAsync& async) {
 bool TCustomComPort::IsAsyncCompleted(PAsync async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   TIoRequest& req = async->IoRequest;
-  if (!req.Pending && req.Error == 0) return true;
-  if (!FDevice) throw EComPort(CError_AsyncCheck, FDriver->InvalidHandleError());
+  if (!FDevice) {
+    if (req.Pending) throw EComPort(CError_AsyncCheck, FDriver->InvalidHandleError());
+    if (req.Error) throw EComPort(CError_AsyncCheck, req.Error);
+    return true;
+  }
   const TIoResult r = FDevice->GetResult(req, false);
   if (r.Status == TIoStatus::Failed) throw EComPort(CError_AsyncCheck, r.Error);
   return r.Status == TIoStatus::Completed;
@@ -125,12 +134,17 @@ void TCustomComPort::AbortAllAsync() {
   if (int err = FDevice->PurgeComm(PURGE_TXABORT_FLAG | PURGE_RXABORT_FLAG)) throw EComPort(CError_PurgeFailed, err);
 }
 
+// The blocking forms start and complete in one call of the driver, which
+// lets the calling thread move its own transfer.
 int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
   TIoRequest req;
-  BeginWrite(req, buffer, count);
-  const uint32_t n = Complete(req, okWrite);
+  const TIoResult r = FDevice->Transfer(req, true, const_cast<void*>(buffer), static_cast<uint32_t>(count));
+  if (r.Status != TIoStatus::Completed) throw EComPort(CError_WriteFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
+  SendSignalToLink(leTx, true);
   if (AnyLink() && count > 0) TxNotifyLink(buffer, count);
-  return static_cast<int32_t>(n);
+  return static_cast<int32_t>(r.Transferred);
 }
 
 int32_t TCustomComPort::WriteStr(const std::string& str) {
@@ -139,11 +153,13 @@ int32_t TCustomComPort::WriteStr(const std::string& str) {
 }
 
 int32_t TCustomComPort::Read(void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
   TIoRequest req;
-  BeginRead(req, buffer, count);
-  const uint32_t n = Complete(req, okRead);
+  const TIoResult r = FDevice->Transfer(req, false, buffer, static_cast<uint32_t>(count));
+  if (r.Status != TIoStatus::Completed) throw EComPort(CError_ReadFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
   ReadDone();
-  return static_cast<int32_t>(n);
+  return static_cast<int32_t>(r.Transferred);
 }
 
 int32_t TCustomComPort::ReadStr(std::string& str, int32_t count) {

@@ -1,16 +1,20 @@
 // The event thread on a real terminal device (a pseudo-terminal): arrivals,
 // the drained output queue, a vanished line, waiting for one event, and many
 // opens and closes with bytes flowing.
+#include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 #include "CPort.h"
+#include "ComDriverLinux.h"
 #include "Pty.h"
 
 using namespace cport;
@@ -25,6 +29,20 @@ double ProcessCpuSeconds() {
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
+
+// Stand-in for the modem-line wait (a pseudo-terminal has none): it blocks
+// in the kernel on an empty pipe, which a signal ends unless its handler
+// restarts the call, as with the real wait.
+int gLinePipe[2] = {-1, -1};
+std::atomic<int> gInLineWait{0};
+int PipeLineWait(int) {
+  ++gInLineWait;
+  char c;
+  const ssize_t n = ::read(gLinePipe[0], &c, 1);
+  --gInLineWait;
+  return n == 1 ? 0 : -1;
+}
+void ProgramHandler(int) {}
 
 class PtyEvents : public ::testing::Test {
  protected:
@@ -151,6 +169,73 @@ TEST_F(PtyEvents, AHandlerMayCloseAndReopenItsPortAtOnce) {
     p.Close();
     Pty.Drain();
   }
+}
+
+TEST_F(PtyEvents, TheModemHelperEndsAtCloseWhateverTheProgramDoesWithSignals) {
+  ASSERT_EQ(::pipe(gLinePipe), 0);
+  lnx::SetModemLineWaitForTesting(PipeLineWait);
+  const int sig = SIGRTMIN + 3;
+  struct sigaction original {};
+  sigaction(sig, nullptr, &original);
+  auto handle = [sig](void (*handler)(int), int flags) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = flags;
+    sigaction(sig, &sa, nullptr);
+  };
+  const struct {
+    const char* Name;
+    bool ProgramDisposition;  // the program set the signal's disposition
+    std::function<void()> Apply;
+  } cases[] = {
+      {"blocked in the opening thread", false,
+       [sig] {
+         sigset_t set;
+         sigemptyset(&set);
+         sigaddset(&set, sig);
+         pthread_sigmask(SIG_BLOCK, &set, nullptr);
+       }},
+      {"ignored", true, [&] { handle(SIG_IGN, 0); }},
+      {"handled with SA_RESTART", true, [&] { handle(ProgramHandler, SA_RESTART); }},
+  };
+  for (const auto& c : cases) {
+    c.Apply();
+    struct sigaction program {};
+    sigaction(sig, nullptr, &program);
+    {
+      TComPort p;
+      p.SetPort(Pty.Path());
+      p.SetEvents({evCTS});
+      p.Open();
+      ASSERT_TRUE(WaitUntil([] { return gInLineWait.load() == 1; })) << c.Name;
+      std::atomic<bool> closed{false};
+      std::thread closer([&] {
+        p.Close();
+        closed = true;
+      });
+      const bool ended = WaitUntil([&] { return closed.load(); });
+      if (!ended) {
+        ASSERT_EQ(::write(gLinePipe[1], "x", 1), 1);  // let the helper go, so the test can end
+      }
+      closer.join();
+      EXPECT_TRUE(ended) << c.Name << ": Close hung";
+    }
+    struct sigaction after {};
+    sigaction(sig, nullptr, &after);
+    if (c.ProgramDisposition) {  // left as the program set it
+      EXPECT_EQ(after.sa_handler, program.sa_handler) << c.Name;
+      EXPECT_EQ(after.sa_flags & SA_RESTART, program.sa_flags & SA_RESTART) << c.Name;
+    }
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    sigaction(sig, &original, nullptr);
+  }
+  lnx::SetModemLineWaitForTesting(nullptr);
+  ::close(gLinePipe[0]);
+  ::close(gLinePipe[1]);
 }
 
 TEST_F(PtyEvents, ManyOpensAndClosesWithBytesFlowingLoseNothing) {
