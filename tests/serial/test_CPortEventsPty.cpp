@@ -238,6 +238,74 @@ TEST_F(PtyEvents, TheModemHelperEndsAtCloseWhateverTheProgramDoesWithSignals) {
   ::close(gLinePipe[1]);
 }
 
+// The event character is seen as it arrives, while every byte still
+// reaches the reader once and in order, and the count includes them all.
+TEST_F(PtyEvents, TheEventCharacterRaisesRxFlagAndEveryByteIsReadOnceInOrder) {
+  std::atomic<int> flags{0};
+  P.SetEventChar('\r');
+  P.OnRxFlag = [&](TCustomComPort*) { ++flags; };
+  P.Open();
+  Pty.Send("%05t");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 4; }));
+  EXPECT_EQ(flags.load(), 0);
+  Pty.Send("\r#02");
+  ASSERT_TRUE(WaitUntil([&] { return flags.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 8; }));
+  std::string got;
+  EXPECT_EQ(P.ReadStr(got, 3), 3);
+  EXPECT_EQ(got, "%05");
+  Pty.Send("?x\r");
+  ASSERT_TRUE(WaitUntil([&] { return flags.load() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 8; }));
+  EXPECT_EQ(P.ReadStr(got, 20), 8);
+  EXPECT_EQ(got, "t\r#02?x\r");
+  EXPECT_EQ(P.InputCount(), 0);
+  P.Close();
+}
+
+// Handlers on the event thread read what arrives while the main thread
+// writes and changes the line: run under ThreadSanitizer in CI.
+TEST_F(PtyEvents, SettingsChangeWhileEventsAreWatchedAndBytesFlowBothWays) {
+  std::mutex m;
+  std::string received;
+  std::atomic<int> empties{0};
+  P.SetSyncMethod(smNone);
+  P.SetTriggersOnRxChar(false);
+  P.OnRxBuf = [&](TCustomComPort*, const void* b, int32_t n) {
+    std::lock_guard<std::mutex> lock(m);
+    received.append(static_cast<const char*>(b), static_cast<size_t>(n));
+  };
+  P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+  P.Open();
+  std::atomic<bool> stop{false};
+  std::atomic<size_t> echoed{0};
+  std::thread farEnd([&] {
+    while (!stop) {
+      Pty.Send("ping");
+      echoed += Pty.Drain(1).size();
+    }
+  });
+  const TBaudRate rates[] = {br9600, br115200, br1200, br57600};
+  for (int i = 0; i < 200; ++i) {
+    P.SetBaudRate(rates[i % 4]);
+    P.SetDataBits(i % 2 ? dbSeven : dbEight);
+    P.SetEventChar(i % 2 ? '\r' : '\n');
+    P.SetDiscardNull(i % 3 == 0);
+    ASSERT_EQ(P.WriteStr("pong"), 4);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return echoed.load() >= 800; }));
+  stop = true;
+  farEnd.join();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(m);
+    return !received.empty() && received.size() % 4 == 0;
+  }));
+  P.Close();
+  EXPECT_GT(empties.load(), 0);
+  std::lock_guard<std::mutex> lock(m);
+  for (size_t i = 0; i < received.size(); i += 4) ASSERT_EQ(received.substr(i, 4), "ping") << i;
+}
+
 TEST_F(PtyEvents, ManyOpensAndClosesWithBytesFlowingLoseNothing) {
   std::atomic<int> rxEvents{0};
   P.OnRxChar = [&](TCustomComPort*, int32_t) { ++rxEvents; };
