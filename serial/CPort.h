@@ -14,8 +14,15 @@
 //    thread (smThreadSync, the default: the main thread must run
 //    CheckSynchronize, see Classes.h), on the opening thread through posted
 //    messages (smWindowSync) or on the event thread itself (smNone, handlers
-//    then synchronise themselves).  No setting that the event thread reads
-//    can change while it runs.
+//    then synchronise themselves).  AbortAllAsync may come from any thread.
+//  - Close (and the destructor) may be called from anywhere: from a handler
+//    in any SyncMethod, inside another Close's wait, on a port a handler has
+//    closed already.  Each open gets one close report; when Close returns
+//    the device is released (an Open may follow at once, also from the
+//    handler), and it ends every transfer still pending (as aborted).
+//  - Transfers follow the overlapped contract (see ComDriver.h): started
+//    transfers go on by themselves, in order per direction; a record keeps
+//    its result (an aborted one stays aborted) until its next transfer.
 #pragma once
 
 #include <array>

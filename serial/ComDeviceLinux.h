@@ -194,7 +194,7 @@ class TLinuxDevice final : public TComDevice {
   std::atomic<bool> FTxWatch{false};
   std::mutex FEventMutex;  // set-up of the descriptors below
   int FEpoll = -1;
-  int FWakeFd = -1;
+  std::atomic<int> FWakeFd{-1};  // set once; kicked from any thread
   int FStopFd = -1;  // stop signal currently in the epoll set
   serial_icounter_struct FEventCount{};
   bool FRx80Above = false;

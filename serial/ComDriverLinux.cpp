@@ -98,7 +98,7 @@ TLinuxDevice::~TLinuxDevice() {
   SetLine(FFd, KernelLine(FOriginal), 0, nullptr);
   ::ioctl(FFd, TIOCNXCL);
   CloseFd(FEpoll);
-  CloseFd(FWakeFd);
+  if (FWakeFd.load() >= 0) ::close(FWakeFd.load());
   CloseFd(FWorkerWake);
   CloseFd(FRx.WakeFd);
   CloseFd(FTx.WakeFd);

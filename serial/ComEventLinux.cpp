@@ -111,7 +111,8 @@ int TLinuxDevice::EnsureEventWait() {
 }
 
 void TLinuxDevice::Kick() {
-  if (FWakeFd >= 0) SignalFd(FWakeFd);
+  const int fd = FWakeFd.load();
+  if (fd >= 0) SignalFd(fd);
 }
 
 int TLinuxDevice::SetCommMask(uint32_t mask) {
@@ -231,11 +232,9 @@ int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeout
             bits |= RxEdgeEvents(mask);
           }
           break;
-        case 1: {  // helper or write path
-          uint64_t v;
-          [[maybe_unused]] ssize_t r = ::read(FWakeFd, &v, sizeof v);
+        case 1:  // helper or transfer path
+          DrainFd(FWakeFd.load());
           break;
-        }
         default:  // the stop signal: looked at above
           break;
       }
