@@ -418,6 +418,9 @@ TIoResult TLinuxDevice::ResultOf(const TIoRequest& r) const {
 // transfers ahead of it are done.
 TIoResult TLinuxDevice::MoveInline(TLock& lock, TIoRequest& r) {
   TDirection& d = Dir(r.Write);
+  // A request pending on another device (a record handed to the wrong
+  // port) is none of this one's business.
+  if (std::find(d.Queue.begin(), d.Queue.end(), &r) == d.Queue.end()) return Failed(EINVAL);
   ++FUsers;
   bool mover = false;
   while (r.Pending) {
