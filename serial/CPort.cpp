@@ -380,12 +380,16 @@ void TCustomComPort::StartEventThread() {
         [this](uint32_t msg, uintptr_t wParam, intptr_t lParam) { WindowMethod(msg, wParam, lParam); });
   try {
     FEventThread = std::make_unique<TComThread>(this);
+    FThreadCreated = true;
+    FQuietOnClose = true;
+    FEventThread->Start();
   } catch (...) {
+    FEventThread.reset();
+    FThreadCreated = false;
+    FQuietOnClose = false;
     FWindow.reset();
     throw;
   }
-  FThreadCreated = true;
-  FQuietOnClose = true;
 }
 
 void TCustomComPort::StopEventThread() {

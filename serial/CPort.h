@@ -545,8 +545,8 @@ class TComPort : public TCustomComPort {
 
 class TComThread : public TThread {
  public:
-  // Creates the thread for the port, hands the event mask to the device and
-  // starts it.
+  // Creates the thread for the port and hands the event mask to the device;
+  // the port starts it (Start) once it holds it.
   explicit TComThread(TCustomComPort* port);
   ~TComThread() override;
   // Ends the wait at once; the thread leaves after its current batch.
@@ -572,6 +572,7 @@ class TComThread : public TThread {
   TComEvents FEvents;
   std::atomic<bool> FDispatching{false};
   std::atomic<bool> FOrphaned{false};  // the port let go of this thread
+  std::atomic<bool> FStopped{false};
   std::atomic<std::thread::id> FDispatchThread{};
 };
 

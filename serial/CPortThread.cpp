@@ -17,7 +17,8 @@ TComThread::TComThread(TCustomComPort* port)
     : FComPort(port), FDevice(port->Device()), FStopEvent(port->Driver().CreateSignal()) {
   SetPriority(port->EventThreadPriority());
   FDevice.SetCommMask(EventsToMask(port->Events()));
-  Start();
+  // Started by the port once it holds this object: a handler on this thread
+  // may close the port at once.
 }
 
 TComThread::~TComThread() {
@@ -27,6 +28,9 @@ TComThread::~TComThread() {
 }
 
 void TComThread::Stop() {
+  // Once only: a thread the port let go of stops itself at its end, when
+  // the signal's driver may be gone.
+  if (FStopped.exchange(true)) return;
   FStopEvent->Set();
   std::this_thread::yield();
 }
@@ -44,7 +48,7 @@ void TComThread::Execute() {
       if (mask == 0) continue;
       FEvents = MaskToEvents(mask);
       DispatchComMsg();
-      if (FStopEvent->IsSet()) break;
+      if (FOrphaned.load() || FStopEvent->IsSet()) break;
     }
   } catch (...) {
     // A failed batch ends the thread without a word; the device stops
