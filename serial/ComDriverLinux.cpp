@@ -122,7 +122,7 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
   {
     // The read path runs on whichever thread moves a read.
     std::lock_guard<std::mutex> lock(FIoMutex);
-    if (x.ReplaceMarked != FLine.ReplaceMarked) FMark = TMarkState{};
+    if (x.Marked != FLine.Marked) FMark = TMarkState{};
     FLine = x;
     FEvtChar = dcb.EvtChar;
   }
@@ -304,6 +304,7 @@ class TLinuxDriver final : public TComDriver {
   }
 
   int EnumPorts(std::vector<std::string>& names) override { return EnumSerialDevices(names); }
+  int EnumPortInfo(std::vector<TComPortInfo>& ports) override { return EnumSerialPortInfo(ports); }
 
   std::unique_ptr<TSignal> CreateSignal() override { return std::make_unique<TLinuxSignal>(); }
 

@@ -23,7 +23,8 @@ struct TLineExtras {
   int ModemClear = 0;  // and to lower
   bool Rs485 = false;  // RTS raised only while sending (kernel RS-485 mode)
   bool DiscardNull = false;
-  bool ReplaceMarked = false;  // bytes marked by PARMRK become ReplaceChar
+  bool Marked = false;         // PARMRK: bytes received in error arrive marked
+  bool ReplaceMarked = false;  // and become ReplaceChar; otherwise kept as received
   char ReplaceChar = 0;
   bool DsrSensitivity = false;  // received bytes dropped while DSR is low
   uint32_t BitsPerChar = 10;    // start, data, parity and stop bits
@@ -62,13 +63,14 @@ TTermiosLine TermiosToLine(const termios& t);
 bool PortPath(const std::string& port, std::string& path);
 
 // Undoes PARMRK marking in place: "\377\377" is a 0xFF byte and
-// "\377\0c" a byte received with an error (or a break), which becomes
-// replaceChar.  The state carries an incomplete mark from the end of one
-// read into the next.  Returns the new length (never more than n).
+// "\377\0c" the byte c received with a parity or framing error (c is 0 for
+// a break), which stays c or, with replace, becomes replaceChar.  The state
+// carries an incomplete mark from the end of one read into the next.
+// Returns the new length (never more than n).
 struct TMarkState {
   int Pending = 0;  // bytes of a mark seen so far: 0, 1 ("\377") or 2 ("\377\0")
 };
-size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, char replaceChar);
+size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, bool replace, char replaceChar);
 // Drops zero bytes in place; returns the new length.
 size_t DropNulls(uint8_t* data, size_t n);
 
@@ -81,9 +83,13 @@ TKernelLine KernelLine(const termios& t);
 using TModemLineWait = int (*)(int fd);
 void SetModemLineWaitForTesting(TModemLineWait wait);
 
-// The serial devices present, as /dev paths (0 or errno).  Tests may point
-// the lookup at a folder laid out as /sys/class/tty.
+// The serial devices present, as /dev paths (0 or errno), decided from
+// sysfs without opening any device; with descriptions, USB ids and the
+// stable /dev/serial/by-id links.  Tests may point the lookup at a folder
+// laid out as /sys/class/tty and at one standing for /dev.
 int EnumSerialDevices(std::vector<std::string>& names);
+int EnumSerialPortInfo(std::vector<TComPortInfo>& ports);
 void SetSysClassTtyForTesting(const char* path);
+void SetDevForTesting(const char* path);
 
 }  // namespace cport::lnx

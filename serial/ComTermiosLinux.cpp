@@ -157,6 +157,9 @@ int DcbToTermios(const TDCB& dcb, termios& t, TLineExtras& x) {
   e.Baud = dcb.BaudRate;
 
   const bool check = dcb.Has(TDCB::DCB_Parity);
+  // Checking always marks: without PARMRK the kernel queues 0 in place of a
+  // byte received in error, and the byte is to be kept unless replaced.
+  e.Marked = check;
   e.ReplaceMarked = check && dcb.Has(TDCB::DCB_ErrorChar);
   e.ReplaceChar = dcb.ErrorChar;
   e.DiscardNull = dcb.Has(TDCB::DCB_Null);
@@ -167,7 +170,7 @@ int DcbToTermios(const TDCB& dcb, termios& t, TLineExtras& x) {
   n.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
                                       IUCLC | IXON | IXANY | IXOFF | IMAXBEL | IUTF8);
   if (check) n.c_iflag |= INPCK;
-  if (e.ReplaceMarked) n.c_iflag |= PARMRK;
+  if (e.Marked) n.c_iflag |= PARMRK;
   if (outX) n.c_iflag |= IXON;
   if (inX) n.c_iflag |= IXOFF;
   n.c_oflag &= ~static_cast<tcflag_t>(OPOST);
@@ -260,7 +263,7 @@ bool PortPath(const std::string& port, std::string& path) {
   return true;
 }
 
-size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, char replaceChar) {
+size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, bool replace, char replaceChar) {
   size_t w = 0;
   for (size_t r = 0; r < n; ++r) {
     const uint8_t c = data[r];
@@ -283,7 +286,7 @@ size_t UnmarkBytes(uint8_t* data, size_t n, TMarkState& state, char replaceChar)
         }
         break;
       default:
-        data[w++] = static_cast<uint8_t>(replaceChar);  // the byte received in error
+        data[w++] = replace ? static_cast<uint8_t>(replaceChar) : c;  // the byte received in error
         state.Pending = 0;
         break;
     }

@@ -62,7 +62,7 @@ ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want) {
     ssize_t n = ::read(FFd, dst, want);
     if (n > 0) {
       size_t m = static_cast<size_t>(n);
-      if (FLine.ReplaceMarked) m = UnmarkBytes(dst, m, FMark, FLine.ReplaceChar);
+      if (FLine.Marked) m = UnmarkBytes(dst, m, FMark, FLine.ReplaceMarked, FLine.ReplaceChar);
       if (FLine.DiscardNull) m = DropNulls(dst, m);
       if (m > 0 && FLine.DsrSensitivity) {
         int bits = 0;

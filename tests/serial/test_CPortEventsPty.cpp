@@ -73,6 +73,25 @@ TEST_F(PtyEvents, EachArrivalIsReportedOnceWhileTheBytesStayQueued) {
   P.Close();
 }
 
+TEST_F(PtyEvents, TheInputQueueCountsAsFullAtEightyPercentOfItsSize) {
+  std::atomic<int> waiting{0}, full{0};
+  P.OnRxChar = [&](TCustomComPort*, int32_t n) { waiting = n; };
+  P.OnRx80Full = [&](TCustomComPort*) { ++full; };
+  TComBuffer b;
+  b.SetInputSize(100);
+  P.SetBuffer(b);
+  P.Open();
+  Pty.Send(std::string(79, 'a'));
+  // A batch runs whole on this thread: once its count shows, its other
+  // events have run too.
+  ASSERT_TRUE(WaitUntil([&] { return waiting.load() == 79; }));
+  EXPECT_EQ(full.load(), 0) << "79 of 100";
+  Pty.Send("b");
+  ASSERT_TRUE(WaitUntil([&] { return waiting.load() == 80; }));
+  EXPECT_EQ(full.load(), 1) << "80 of 100";
+  P.Close();
+}
+
 TEST_F(PtyEvents, TheDrainedOutputQueueIsReported) {
   std::atomic<int> empties{0};
   P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };

@@ -11,8 +11,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "CPort.h"
@@ -28,6 +31,39 @@ namespace {
 int64_t MsSince(Clock::time_point t0) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
 }
+
+// Acts once after timeoutMs unless the scope ended first: a transfer that
+// would wait for ever then ends with a result its checks reject.
+class TRescue {
+ public:
+  TRescue(int timeoutMs, std::function<void()> act)
+      : FThread([this, timeoutMs, act] {
+          std::unique_lock<std::mutex> lock(FMutex);
+          if (!FCv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return FDismissed; })) act();
+        }) {}
+  ~TRescue() {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FDismissed = true;
+    }
+    FCv.notify_all();
+    FThread.join();
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FCv;
+  bool FDismissed = false;
+  std::thread FThread;
+};
+
+// The total limit is multiplier x bytes + constant; the transfers below move
+// 10 bytes.
+struct TLimitCase {
+  int32_t Multiplier, Constant;
+  int64_t Ms;
+};
+constexpr TLimitCase kLimitCases[] = {{0, 200, 200}, {20, 0, 200}, {20, 100, 300}};
 
 // termios as the kernel holds it for the terminal (through the test's own
 // descriptor of it, not the port's).
@@ -159,6 +195,42 @@ TEST_F(PtyPort, TheLineCarriesTheSettings) {
   EXPECT_EQ(t.c_cc[VSTART], 17);
   EXPECT_EQ(t.c_cc[VSTOP], 19);
   EXPECT_EQ(t.c_ospeed, 115200u);
+}
+
+// Flags an earlier program or setting left on the line must not survive a
+// setting without them: CTS flow left on would stall output for good.
+TEST_F(PtyPort, FlagsLeftOnTheLineAreCleared) {
+  struct {
+    const char* Name;
+    tcflag_t Iflag, Cflag;
+  } left[] = {{"CRTSCTS", 0, CRTSCTS}, {"IXON", IXON, 0}, {"IXOFF", IXOFF, 0},
+              {"CSTOPB", 0, CSTOPB},   {"INPCK", INPCK, 0}, {"PARMRK", PARMRK, 0}};
+  auto expectNoneLeft = [&](const char* when) {
+    const auto t = LineOf(Pty);
+    for (auto& l : left)
+      EXPECT_TRUE(!(t.c_iflag & l.Iflag) && !(t.c_cflag & l.Cflag)) << l.Name << " left on " << when;
+  };
+  struct termios2 t = LineOf(Pty);
+  for (auto& l : left) {
+    t.c_iflag |= l.Iflag;
+    t.c_cflag |= l.Cflag;
+  }
+  ASSERT_EQ(::ioctl(Pty.Slave(), TCSETS2, &t), 0);
+  P.Open();
+  expectNoneLeft("at open");
+  // And on the open port, from one setting to the next.
+  P.BeginUpdate();
+  P.FlowControl().SetFlowControl(fcHardware);
+  P.SetStopBits(sbTwoStopBits);
+  P.Parity().SetCheck(true);
+  P.EndUpdate();
+  ASSERT_TRUE(LineOf(Pty).c_cflag & CRTSCTS);
+  P.BeginUpdate();
+  P.FlowControl().SetFlowControl(fcNone);
+  P.SetStopBits(sbOneStopBit);
+  P.Parity().SetCheck(false);
+  P.EndUpdate();
+  expectNoneLeft("by the previous setting");
 }
 
 TEST_F(PtyPort, RatesWithoutAConstantAndCustomRatesAreReadBack) {
@@ -322,23 +394,53 @@ TEST_F(PtyPort, AReadWithAnIntervalLimitEndsWhenTheLineFallsSilent) {
   EXPECT_LT(MsSince(t0), 5000);
 }
 
+TEST_F(PtyPort, AReadOfNothingEndsByItsTotalLimit) {
+  P.Open();
+  for (const TLimitCase& c : kLimitCases) {
+    TComTimeouts t;
+    t.SetReadInterval(0);
+    t.SetReadTotalM(c.Multiplier);
+    t.SetReadTotalC(c.Constant);
+    P.SetTimeouts(t);
+    char buf[10];
+    int32_t n;
+    int64_t ms;
+    {
+      TRescue rescue(10000, [&] { Pty.Send("0123456789"); });
+      const auto t0 = Clock::now();
+      n = P.Read(buf, 10);
+      ms = MsSince(t0);
+    }
+    EXPECT_EQ(n, 0) << c.Multiplier << "/" << c.Constant << ": no limit, ended by the rescue";
+    EXPECT_GE(ms, c.Ms - 5) << c.Multiplier << "/" << c.Constant;
+    EXPECT_LT(ms, c.Ms + 5000) << c.Multiplier << "/" << c.Constant;
+  }
+}
+
 TEST_F(PtyPort, AWriteHeldByXoffEndsByItsTimeout) {
   P.FlowControl().SetXonXoffOut(true);
-  TComTimeouts t;
-  t.SetWriteTotalM(0);
-  t.SetWriteTotalC(200);
-  P.SetTimeouts(t);
   P.Open();
   // XOFF from the far end, then a marker: once the marker is queued the
   // line discipline has taken the XOFF.
   Pty.Send("\x13M");
   ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 1; }));
-  const auto t0 = Clock::now();
-  const int32_t n = P.WriteStr("#05p00050\r");
-  const auto ms = MsSince(t0);
-  EXPECT_LT(n, 10);
-  EXPECT_GE(ms, 190);
-  EXPECT_LT(ms, 5000);
+  for (const TLimitCase& c : kLimitCases) {
+    TComTimeouts t;
+    t.SetWriteTotalM(c.Multiplier);
+    t.SetWriteTotalC(c.Constant);
+    P.SetTimeouts(t);
+    int32_t n;
+    int64_t ms;
+    {
+      TRescue rescue(10000, [&] { Pty.Send("\x11"); });
+      const auto t0 = Clock::now();
+      n = P.WriteStr("#05p00050\r");
+      ms = MsSince(t0);
+    }
+    EXPECT_LT(n, 10) << c.Multiplier << "/" << c.Constant << ": no limit, ended by the rescue";
+    EXPECT_GE(ms, c.Ms - 5) << c.Multiplier << "/" << c.Constant;
+    EXPECT_LT(ms, c.Ms + 5000) << c.Multiplier << "/" << c.Constant;
+  }
   // Nothing of it goes out later when the far end lets output go again.
   Pty.Send("\x11");
   EXPECT_EQ(P.WriteStr("X"), 1);
@@ -543,6 +645,25 @@ TEST_F(PtyPort, DiscardNullDropsZeroBytes) {
   std::string s;
   P.ReadStr(s, 20);
   EXPECT_EQ(s, "abc");
+}
+
+// Checking parity marks bytes received in error; a 0xFF received well then
+// comes doubled from the kernel and must reach the reader once.
+TEST_F(PtyPort, WithParityCheckingA0xFFByteArrivesOnce) {
+  for (bool replace : {false, true}) {
+    P.Parity().SetCheck(true);
+    P.Parity().SetReplace(replace);
+    TComTimeouts t;
+    t.SetReadInterval(0);
+    t.SetReadTotalC(5000);
+    P.SetTimeouts(t);
+    P.Open();
+    Pty.Send("a\xFF" "b");
+    char buf[3] = {};
+    EXPECT_EQ(P.Read(buf, 3), 3) << replace;
+    EXPECT_EQ(std::string(buf, 3), "a\xFF" "b") << replace;
+    P.Close();
+  }
 }
 
 TEST_F(PtyPort, OpeningAndClosingOftenLeaksNothing) {

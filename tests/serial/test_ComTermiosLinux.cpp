@@ -25,13 +25,15 @@ TDCB DefaultDcb() {
   return d;
 }
 
-// A terminal as the kernel hands it out: cooked, echoing, translating.
+// A terminal as the kernel hands it out (cooked, echoing, translating),
+// with what an earlier setting may have left: every mapping must clear what
+// it does not ask for.
 termios Cooked() {
   termios t{};
-  t.c_iflag = ICRNL | IXON | IMAXBEL | BRKINT;
+  t.c_iflag = ICRNL | IXON | IXOFF | IMAXBEL | BRKINT | INPCK | PARMRK;
   t.c_oflag = OPOST | ONLCR;
   t.c_lflag = ECHO | ICANON | ISIG | IEXTEN | ECHOE;
-  t.c_cflag = CS7 | PARENB | HUPCL | CREAD;
+  t.c_cflag = CS7 | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 5;
   cfsetispeed(&t, B38400);
@@ -50,6 +52,7 @@ TEST(TermiosMapping, DefaultsGiveARaw9600EightNoneOneLine) {
   EXPECT_EQ(l.Parity, 0);
   EXPECT_EQ(l.StopBits, 0);
   EXPECT_FALSE(l.Check);
+  EXPECT_FALSE(l.Marked);
   EXPECT_FALSE(l.CtsRts);
   EXPECT_FALSE(l.XonXoffOut);
   EXPECT_FALSE(l.XonXoffIn);
@@ -210,7 +213,10 @@ TEST(TermiosMapping, ParityCheckingAndItsEmulatedParts) {
   TLineExtras x;
   ASSERT_EQ(DcbToTermios(d, t, x), 0);
   EXPECT_TRUE(TermiosToLine(t).Check);
-  EXPECT_FALSE(TermiosToLine(t).Marked);
+  // Marked, so that a byte received in error is kept as received: without
+  // PARMRK the kernel queues 0 in its place.
+  EXPECT_TRUE(TermiosToLine(t).Marked);
+  EXPECT_TRUE(x.Marked);
   EXPECT_FALSE(x.ReplaceMarked);
   EXPECT_EQ(x.BitsPerChar, 11u);
 
@@ -218,6 +224,7 @@ TEST(TermiosMapping, ParityCheckingAndItsEmulatedParts) {
   d.ErrorChar = '?';
   ASSERT_EQ(DcbToTermios(d, t, x), 0);
   EXPECT_TRUE(TermiosToLine(t).Marked);
+  EXPECT_TRUE(x.Marked);
   EXPECT_TRUE(x.ReplaceMarked);
   EXPECT_EQ(x.ReplaceChar, '?');
   EXPECT_TRUE(x.DiscardNull);
@@ -227,6 +234,7 @@ TEST(TermiosMapping, ParityCheckingAndItsEmulatedParts) {
   d.Flags &= ~TDCB::DCB_Parity;
   ASSERT_EQ(DcbToTermios(d, t, x), 0);
   EXPECT_FALSE(TermiosToLine(t).Marked);
+  EXPECT_FALSE(x.Marked);
   EXPECT_FALSE(x.ReplaceMarked);
 }
 
@@ -261,23 +269,23 @@ TEST(PortNames, MapToDevicePaths) {
 
 // -- read-path filters --------------------------------------------------------------
 
-TEST(ReadFilters, MarkedBytesAreReplacedAndEscapesUndone) {
-  TMarkState st;
-  std::string in("a\xFF\xFF" "b\xFF\x00" "cd", 8);
-  std::string buf = in;
-  size_t n = UnmarkBytes(reinterpret_cast<uint8_t*>(buf.data()), buf.size(), st, '?');
-  EXPECT_EQ(buf.substr(0, n), std::string("a\xFF" "b?d"));
-  EXPECT_EQ(st.Pending, 0);
-}
-
-TEST(ReadFilters, AMarkSplitAcrossReadsIsCompletedByTheNext) {
-  for (size_t cut = 1; cut < 4; ++cut) {
-    const std::string whole("x\xFF\x00zy", 5);
-    TMarkState st;
-    std::string a = whole.substr(0, cut), b = whole.substr(cut);
-    const size_t na = UnmarkBytes(reinterpret_cast<uint8_t*>(a.data()), a.size(), st, '#');
-    const size_t nb = UnmarkBytes(reinterpret_cast<uint8_t*>(b.data()), b.size(), st, '#');
-    EXPECT_EQ(a.substr(0, na) + b.substr(0, nb), "x#y") << cut;
+// An escaped 0xFF, a byte received in error ('c') and a break, cut into two
+// reads at every place: marks split across reads are completed by the next.
+TEST(ReadFilters, MarkedBytesAreKeptOrReplacedAndEscapesUndone) {
+  const std::string whole("a\xFF\xFF" "b\xFF\x00" "cd\xFF\x00\x00" "e", 12);
+  struct {
+    bool Replace;
+    std::string Expected;
+  } modes[] = {{false, std::string("a\xFF" "bcd\0e", 7)}, {true, std::string("a\xFF" "b?d?e")}};
+  for (auto& m : modes) {
+    for (size_t cut = 0; cut <= whole.size(); ++cut) {
+      TMarkState st;
+      std::string a = whole.substr(0, cut), b = whole.substr(cut);
+      const size_t na = UnmarkBytes(reinterpret_cast<uint8_t*>(a.data()), a.size(), st, m.Replace, '?');
+      const size_t nb = UnmarkBytes(reinterpret_cast<uint8_t*>(b.data()), b.size(), st, m.Replace, '?');
+      EXPECT_EQ(a.substr(0, na) + b.substr(0, nb), m.Expected) << "replace " << m.Replace << ", cut " << cut;
+      EXPECT_EQ(st.Pending, 0);
+    }
   }
 }
 

@@ -218,6 +218,23 @@ TEST(GeneratorModelFault, VoltageOverTheLimitTripsUntilStop) {
   EXPECT_EQ(m.State(), '1');
 }
 
+TEST(GeneratorModelFault, OnlyAVoltageAboveTheLimitTrips) {
+  struct {
+    int Limit;
+    char State;
+  } cases[] = {{1000, '1'}, {999, '3'}};
+  for (auto& c : cases) {
+    TModelOptions o = Exact();
+    o.VoltageLimit = c.Limit;
+    TGeneratorModel m(o);
+    m.Feed("@05start\r#05p00100\r#05u04095\r");
+    EXPECT_EQ(m.State(), c.State) << "output 1000, limit " << c.Limit;
+    if (m.State() == '1') {
+      EXPECT_EQ(m.Measure().Voltage, 1000);
+    }
+  }
+}
+
 TEST(GeneratorModelStore, WriteKeepsTheSettingsOfThatMoment) {
   TGeneratorModel m(Exact());
   m.Feed("#05p00070\r");
