@@ -1,12 +1,19 @@
 // The serial port component measured by the peer harness's contract:
 //   cport-bench TEST SLAVE P1 [P2]
 // prints READY once the port is set up, optional NOTE lines, one RESULT line.
+#include <poll.h>
+#include <pty.h>
+#include <sched.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CPort.h"
@@ -186,11 +193,63 @@ int OpenClose(const char* path, uint64_t iterations) {
   return 0;
 }
 
+// Not for the harness: what a transfer costs once it goes pending.  Round
+// trips of the frame over a pseudo-terminal this program echoes itself; the
+// read waits for the echo (a) in a blocking Read, moved by the caller, and
+// (b) as a ReadAsync nobody waits for, moved by the device's helper thread
+// while the caller only asks IsAsyncCompleted (which never waits).
+int PendingCost(uint64_t timed) {
+  int master = -1, slave = -1;
+  char name[256];
+  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) Fail("openpty failed");
+  std::atomic<bool> stop{false};
+  std::thread echo([&] {
+    char b[64];
+    while (!stop) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      const ssize_t n = ::read(master, b, sizeof b);
+      if (n > 0 && ::write(master, b, static_cast<size_t>(n)) != n) Fail("echo failed");
+    }
+  });
+  TComPort port;
+  OpenPort(port, name);
+  WaitingReads(port);
+  uint8_t buf[16];
+  std::vector<double> blocking, unattended;
+  PAsync a = nullptr;
+  InitAsync(a);
+  double firstPending = 0;
+  for (uint64_t i = 0; i < 100 + timed; ++i) {
+    auto t0 = Clock::now();
+    if (port.WriteStr(kFrame) != 10) Fail("short write");
+    ReadExact(port, buf, 10);
+    if (i >= 100) blocking.push_back(NsSince(t0) / 1000.0);
+    t0 = Clock::now();
+    if (port.WriteStr(kFrame) != 10) Fail("short write");
+    if (port.ReadAsync(buf, 10, a) == 0)
+      while (!port.IsAsyncCompleted(a)) sched_yield();
+    const double us = NsSince(t0) / 1000.0;
+    if (port.WaitForAsync(a) != 10 || std::memcmp(buf, kFrame, 10) != 0) Fail("echo differs");
+    if (i == 0) firstPending = us;
+    if (i >= 100) unattended.push_back(us);
+  }
+  DoneAsync(a);
+  port.Close();
+  stop = true;
+  echo.join();
+  ::close(slave);
+  ::close(master);
+  std::printf("round trip, median of %llu: blocking %.1f us, unattended overlapped %.1f us (first one, starting the helper: %.1f us)\n",
+              static_cast<unsigned long long>(timed), Median(blocking), Median(unattended), firstPending);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s M1|M2|M3W|M3R|M4 SLAVE P1 [P2]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s M1|M2|M3W|M3R|M4 SLAVE P1 [P2]   or   %s PENDING - ROUNDTRIPS\n", argv[0], argv[0]);
     return 2;
   }
   const std::string test = argv[1];
@@ -203,6 +262,7 @@ int main(int argc, char** argv) {
     if (test == "M3W") return BulkWrite(path, p1, p2);
     if (test == "M3R") return BulkRead(path, p1, p2);
     if (test == "M4") return OpenClose(path, p1);
+    if (test == "PENDING") return PendingCost(p1);
   } catch (const std::exception& e) {
     Fail(e.what());
   }

@@ -1,10 +1,7 @@
-// The port object: settings, batches and applying, lifecycle, transfers,
-// line status and control, notifications and links.
+// The port object: settings, batches and applying, and its lifecycle.
 #include "CPort.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 
 namespace cport {
@@ -42,12 +39,6 @@ uint32_t RtsCode(TRTSFlowControl v) {
   }
   return RTS_CODE_DISABLE;
 }
-
-int32_t StrSize(const std::string& str) {
-  if (str.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EComPort(CError_WriteFailed, EINVAL);
-  return static_cast<int32_t>(str.size());
-}
-
 }  // namespace
 
 uint32_t EventsToMask(TComEvents events) {
@@ -87,16 +78,6 @@ uint32_t BaudRateValue(TBaudRate rate) {
 }
 
 // ---------------------------------------------------------------------------
-// Transfer records
-
-void InitAsync(PAsync& async) { async = new TAsync; }
-
-void DoneAsync(PAsync& async) {
-  delete async;
-  async = nullptr;
-}
-
-// ---------------------------------------------------------------------------
 // Construction
 
 TCustomComPort::TCustomComPort(TComponent* owner, TComDriver* driver)
@@ -116,6 +97,7 @@ TCustomComPort::~TCustomComPort() {
     DestroyHandle();
     FConnected = false;
   }
+  *FAlive = false;  // a Close that ran this destructor's handler must not go on
   NotifyDestruction();
 }
 
@@ -306,13 +288,22 @@ void TCustomComPort::CreateHandle() {
   FDevice = std::move(device);
 }
 
-void TCustomComPort::DestroyHandle() { FDevice.reset(); }
+void TCustomComPort::DestroyHandle() {
+  std::unique_ptr<TComDevice> device;
+  {
+    std::lock_guard<std::mutex> lock(FDeviceMutex);
+    device = std::move(FDevice);
+  }
+  // Destroying the device ends what still waits in it on other threads.
+}
 
 void TCustomComPort::Open() {
   if (FConnected) return;
   CallBeforeOpen();
   CreateHandle();
   FConnected = true;
+  FClosing = false;
+  ++FOpenSerial;
   try {
     SetupComPort();
     StartEventThread();
@@ -324,13 +315,47 @@ void TCustomComPort::Open() {
   CallAfterOpen();
 }
 
+// Handlers run inside Close (the before-close report, a batch the event
+// thread still hands over) may close the port themselves, reopen it or
+// destroy it.  A Close inside another one finishes the close at once, so the
+// handler can reopen; the outer one then sees that its open is over and
+// stops.  Each open gets exactly one before-close and one after-close report.
 void TCustomComPort::Close() {
   if (!FConnected) return;
-  CallBeforeClose();
-  AbortAllAsync();
+  if (FClosing) {
+    FinishClose();
+    return;
+  }
+  const auto alive = FAlive;
+  const uint64_t serial = FOpenSerial;
+  auto mine = [&] { return *alive && FOpenSerial == serial && FConnected; };
+  FClosing = true;
+  try {
+    CallBeforeClose();
+    if (!mine()) return;
+    AbortAllAsync();
+  } catch (...) {
+    if (mine()) FClosing = false;  // a failed close leaves the port open
+    throw;
+  }
+  if (mine()) FinishClose();
+}
+
+void TCustomComPort::FinishClose() {
+  const auto alive = FAlive;
+  const uint64_t serial = FOpenSerial;
   StopEventThread();
+  if (!*alive || FOpenSerial != serial || !FConnected) return;
+  if (FQuietOnClose && FDevice) {
+    // What the event thread did on its way out: stop watching, and drop
+    // whatever is still queued both ways.
+    FDevice->SetCommMask(0);
+    FDevice->PurgeComm(PURGE_TXCLEAR_FLAG | PURGE_RXCLEAR_FLAG);
+  }
+  FQuietOnClose = false;
   DestroyHandle();
   FConnected = false;
+  FClosing = false;
   CallAfterClose();
 }
 
@@ -355,480 +380,46 @@ void TCustomComPort::StartEventThread() {
         [this](uint32_t msg, uintptr_t wParam, intptr_t lParam) { WindowMethod(msg, wParam, lParam); });
   try {
     FEventThread = std::make_unique<TComThread>(this);
+    FThreadCreated = true;
+    FQuietOnClose = true;
+    FEventThread->Start();
   } catch (...) {
+    FEventThread.reset();
+    FThreadCreated = false;
+    FQuietOnClose = false;
     FWindow.reset();
     throw;
   }
-  FThreadCreated = true;
 }
 
 void TCustomComPort::StopEventThread() {
-  if (FEventThread) {
-    FEventThread->Stop();
-    if (FEventThread->IsCurrentThread() || FEventThread->DispatchingHere()) {
-      // Closed from one of this thread's own handlers: the thread cannot be
-      // waited for here.  It keeps the device until it has ended.
-      FEventThread->AdoptDevice(std::move(FDevice));
-      TThread::ReleaseWhenFinished(std::move(FEventThread));
+  FThreadCreated = false;
+  if (FStoppingThread) {
+    // Inside the wait of an outer Close for this thread, from one of its
+    // handlers: that Close waits; this one only lets go.
+    FStoppingThread->Detach();
+    FWindow.reset();
+    return;
+  }
+  std::unique_ptr<TComThread> thread = std::move(FEventThread);
+  if (thread) {
+    thread->Stop();
+    if (thread->IsCurrentThread() || thread->DispatchingHere()) {
+      // Closed from one of this thread's own handlers: it cannot be waited
+      // for here.  It ends by itself and touches neither port nor device.
+      thread->Detach();
+      TThread::ReleaseWhenFinished(std::move(thread));
     } else {
-      FEventThread.reset();
+      const auto alive = FAlive;
+      FStoppingThread = thread.get();
+      thread.reset();  // a batch waiting for this thread runs here
+      if (!*alive) return;
+      FStoppingThread = nullptr;
     }
   }
-  FThreadCreated = false;
   FWindow.reset();
 }
 
 TComDevice& TCustomComPort::Device() const { return *FDevice; }
-
-// ---------------------------------------------------------------------------
-// Transfers
-
-// Starting and completing a transfer, shared by the overlapped forms and the
-// blocking ones.  The blocking forms use a request of their own on the
-// stack: no record, no copy of the bytes, nothing for anyone else to see.
-
-void TCustomComPort::BeginWrite(TIoRequest& req, const void* buffer, int32_t count) {
-  if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
-  const TIoResult r = FDevice->StartWrite(req, buffer, static_cast<uint32_t>(count));
-  if (r.Status == TIoStatus::Failed) throw EComPort(CError_WriteFailed, r.Error);
-  SendSignalToLink(leTx, true);
-}
-
-void TCustomComPort::BeginRead(TIoRequest& req, void* buffer, int32_t count) {
-  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
-  const TIoResult r = FDevice->StartRead(req, buffer, static_cast<uint32_t>(count));
-  if (r.Status == TIoStatus::Failed) throw EComPort(CError_ReadFailed, r.Error);
-}
-
-uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
-  // Nothing in flight: a fresh record, or a transfer that completed at once.
-  if (!req.Pending && req.Error == 0) return req.Transferred;
-  const int code = op == okWrite ? CError_WriteFailed : CError_ReadFailed;
-  if (!FDevice) throw EComPort(code, FDriver->InvalidHandleError());
-  const TIoResult r = FDevice->GetResult(req, true);
-  if (r.Status != TIoStatus::Completed) throw EComPort(code, r.Status == TIoStatus::Failed ? r.Error : EIO);
-  return r.Transferred;
-}
-
-// The queue is asked only when a link can hear the answer: the query costs
-// system calls on every read of a program that has no links.
-void TCustomComPort::ReadDone() {
-  if (AnyLink() && InputCount() == 0) SendSignalToLink(leRx, false);
-}
-
-int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async) {
-  if (!async) throw EComPort(CError_InvalidAsync);
-  async->Operation = okWrite;
-  async->DataCopy.reset();
-  async->DataSize = 0;
-  if (count > 0 && buffer) {
-    async->DataCopy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
-    std::memcpy(async->DataCopy.get(), buffer, static_cast<size_t>(count));
-    async->DataSize = count;
-  }
-  BeginWrite(async->IoRequest, buffer, count);
-  return async->IoRequest.Pending ? 0 : static_cast<int32_t>(async->IoRequest.Transferred);
-}
-
-int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async) {
-  if (str.empty()) return 0;
-  return WriteAsync(str.data(), StrSize(str), async);
-}
-
-int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async) {
-  if (!async) throw EComPort(CError_InvalidAsync);
-  async->Operation = okRead;
-  BeginRead(async->IoRequest, buffer, count);
-  return async->IoRequest.Pending ? 0 : static_cast<int32_t>(async->IoRequest.Transferred);
-}
-
-int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& async) {
-  str.assign(count > 0 ? static_cast<size_t>(count) : 0, '\0');
-  if (count <= 0) return 0;
-  return ReadAsync(str.data(), count, async);
-}
-
-int32_t TCustomComPort::WaitForAsync(PAsync& async) {
-  if (!async) throw EComPort(CError_InvalidAsync);
-  const uint32_t transferred = Complete(async->IoRequest, async->Operation);
-  if (async->Operation == okRead)
-    ReadDone();
-  else if (AnyLink() && async->DataCopy)  // never after a read: its bytes were not sent now
-    TxNotifyLink(async->DataCopy.get(), async->DataSize);
-  return static_cast<int32_t>(transferred);
-}
-
-bool TCustomComPort::IsAsyncCompleted(PAsync async) {
-  if (!async) throw EComPort(CError_InvalidAsync);
-  TIoRequest& req = async->IoRequest;
-  if (!req.Pending && req.Error == 0) return true;
-  if (!FDevice) throw EComPort(CError_AsyncCheck, FDriver->InvalidHandleError());
-  const TIoResult r = FDevice->GetResult(req, false);
-  if (r.Status == TIoStatus::Failed) throw EComPort(CError_AsyncCheck, r.Error);
-  return r.Status == TIoStatus::Completed;
-}
-
-void TCustomComPort::AbortAllAsync() {
-  if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->PurgeComm(PURGE_TXABORT_FLAG | PURGE_RXABORT_FLAG)) throw EComPort(CError_PurgeFailed, err);
-}
-
-int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
-  TIoRequest req;
-  BeginWrite(req, buffer, count);
-  const uint32_t n = Complete(req, okWrite);
-  if (AnyLink() && count > 0) TxNotifyLink(buffer, count);
-  return static_cast<int32_t>(n);
-}
-
-int32_t TCustomComPort::WriteStr(const std::string& str) {
-  if (str.empty()) return 0;
-  return Write(str.data(), StrSize(str));
-}
-
-int32_t TCustomComPort::Read(void* buffer, int32_t count) {
-  TIoRequest req;
-  BeginRead(req, buffer, count);
-  const uint32_t n = Complete(req, okRead);
-  ReadDone();
-  return static_cast<int32_t>(n);
-}
-
-int32_t TCustomComPort::ReadStr(std::string& str, int32_t count) {
-  str.assign(count > 0 ? static_cast<size_t>(count) : 0, '\0');
-  const int32_t n = count > 0 ? Read(str.data(), count) : 0;
-  str.resize(static_cast<size_t>(n));
-  return n;
-}
-
-// ---------------------------------------------------------------------------
-// Line status and control
-
-void TCustomComPort::ReadStatus(uint32_t& errors, TComStat& stat) {
-  if (!FDevice) throw EComPort(CError_ClearComFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->ClearCommError(errors, stat)) throw EComPort(CError_ClearComFailed, err);
-}
-
-int32_t TCustomComPort::InputCount() {
-  uint32_t errors;
-  TComStat stat;
-  ReadStatus(errors, stat);
-  return static_cast<int32_t>(stat.cbInQue);
-}
-
-int32_t TCustomComPort::OutputCount() {
-  uint32_t errors;
-  TComStat stat;
-  ReadStatus(errors, stat);
-  return static_cast<int32_t>(stat.cbOutQue);
-}
-
-uint8_t TCustomComPort::StateFlags() {
-  uint32_t errors;
-  TComStat stat;
-  ReadStatus(errors, stat);
-  return static_cast<uint8_t>(stat.Flags & 0x7F);
-}
-
-TComErrors TCustomComPort::LastErrors() {
-  uint32_t errors = 0;
-  TComStat stat;
-  ReadStatus(errors, stat);
-  TComErrors r;
-  if (errors & CE_FRAME_BIT) r.Include(ceFrame);
-  if ((errors & CE_RXPARITY_BIT) && FParity.Check()) r.Include(ceRxParity);
-  if (errors & CE_OVERRUN_BIT) r.Include(ceOverrun);
-  if (errors & CE_RXOVER_BIT) r.Include(ceRxOver);
-  if (errors & CE_TXFULL_BIT) r.Include(ceTxFull);
-  if (errors & CE_BREAK_BIT) r.Include(ceBreak);
-  if (errors & CE_IOE_BIT) r.Include(ceIO);
-  if (errors & CE_MODE_BIT) r.Include(ceMode);
-  return r;
-}
-
-TComSignals TCustomComPort::Signals() {
-  if (!FDevice) throw EComPort(CError_ModemStatFailed, FDriver->InvalidHandleError());
-  uint32_t status = 0;
-  if (int err = FDevice->GetCommModemStatus(status)) throw EComPort(CError_ModemStatFailed, err);
-  TComSignals r;
-  if (status & MS_CTS_BIT) r.Include(csCTS);
-  if (status & MS_DSR_BIT) r.Include(csDSR);
-  if (status & MS_RING_BIT) r.Include(csRing);
-  if (status & MS_RLSD_BIT) r.Include(csRLSD);
-  return r;
-}
-
-namespace {
-void Escape(TComDevice* device, TComDriver& driver, uint32_t function) {
-  if (!device) throw EComPort(CError_EscapeComFailed, driver.InvalidHandleError());
-  if (int err = device->EscapeCommFunction(function)) throw EComPort(CError_EscapeComFailed, err);
-}
-}  // namespace
-
-void TCustomComPort::SetBreak(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETBREAK : ESC_CLRBREAK); }
-void TCustomComPort::SetDTR(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETDTR : ESC_CLRDTR); }
-void TCustomComPort::SetRTS(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETRTS : ESC_CLRRTS); }
-void TCustomComPort::SetXonXoff(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETXON : ESC_SETXOFF); }
-
-void TCustomComPort::ClearBuffer(bool input, bool output) {
-  if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
-  uint32_t flags = 0;
-  if (input) flags |= PURGE_RXCLEAR_FLAG;
-  if (output) flags |= PURGE_TXCLEAR_FLAG;
-  if (int err = FDevice->PurgeComm(flags)) throw EComPort(CError_PurgeFailed, err);
-}
-
-void TCustomComPort::TransmitChar(char c) {
-  if (!FDevice) throw EComPort(CError_TransmitFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->TransmitCommChar(c)) throw EComPort(CError_TransmitFailed, err);
-}
-
-void TCustomComPort::WaitForEvent(TComEvents& events, TSignal* stop, int32_t timeout) {
-  if (FThreadCreated) throw EComPort(CError_ThreadCreated);
-  if (!FDevice) throw EComPort(CError_WaitFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->SetCommMask(EventsToMask(events))) throw EComPort(CError_WaitFailed, err);
-  uint32_t occurred = 0;
-  const int err = FDevice->WaitCommEvent(occurred, stop, timeout);
-  FDevice->SetCommMask(0);
-  if (err) throw EComPort(CError_WaitFailed, err);
-  events = MaskToEvents(occurred);
-}
-
-// ---------------------------------------------------------------------------
-// Notifications
-
-void TCustomComPort::CallBeforeOpen() { DoBeforeOpen(); }
-
-void TCustomComPort::CallAfterOpen() {
-  SendSignalToLink(leConn, true);
-  DoAfterOpen();
-  CheckSignals(true);
-}
-
-void TCustomComPort::CallBeforeClose() {
-  CheckSignals(false);
-  DoBeforeClose();
-}
-
-void TCustomComPort::CallAfterClose() {
-  SendSignalToLink(leConn, false);
-  DoAfterClose();
-}
-
-void TCustomComPort::CheckSignals(bool open) {
-  if (open) {
-    CallCTSChange();
-    CallDSRChange();
-    CallRLSDChange();
-  } else {
-    SendSignalToLink(leCTS, false);
-    SendSignalToLink(leDSR, false);
-    SendSignalToLink(leRLSD, false);
-    DoCTSChange(false);
-    DoDSRChange(false);
-    DoRLSDChange(false);
-  }
-}
-
-void TCustomComPort::CallRxChar() {
-  int32_t count = InputCount();
-  if (count > 0) SendSignalToLink(leRx, true);
-  if (count > 0 && !GetTriggersOnRxChar()) {
-    std::unique_ptr<uint8_t[]> buffer;
-    int32_t got = 0;
-    auto readOnce = [&] {
-      buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
-      // The bytes actually read are passed on: a driver that drops bytes
-      // (DiscardNull) must not make handlers see unread memory.
-      got = Read(buffer.get(), count);
-      DoRxBuf(buffer.get(), got);
-    };
-    for (TComLink* link : std::vector<TComLink*>(FLinks)) {
-      if (!link->OnRxBuf) continue;
-      if (!buffer) readOnce();
-      link->OnRxBuf(this, buffer.get(), got);
-    }
-    if (!buffer && !FTriggersOnRxChar) readOnce();
-    if (buffer) count = 0;
-  }
-  if (count > 0) DoRxChar(count);
-}
-
-void TCustomComPort::CallTxEmpty() {
-  SendSignalToLink(leTx, false);
-  NotifyLink(leTxEmpty);
-  DoTxEmpty();
-}
-
-void TCustomComPort::CallBreak() { DoBreak(); }
-
-void TCustomComPort::CallRing() {
-  NotifyLink(leRing);
-  DoRing();
-}
-
-void TCustomComPort::CallRxFlag() {
-  NotifyLink(leRxFlag);
-  DoRxFlag();
-}
-
-void TCustomComPort::CallRx80Full() { DoRx80Full(); }
-
-void TCustomComPort::CallCTSChange() {
-  const bool on = Signals().Contains(csCTS);
-  SendSignalToLink(leCTS, on);
-  DoCTSChange(on);
-}
-
-void TCustomComPort::CallDSRChange() {
-  const bool on = Signals().Contains(csDSR);
-  SendSignalToLink(leDSR, on);
-  DoDSRChange(on);
-}
-
-void TCustomComPort::CallRLSDChange() {
-  const bool on = Signals().Contains(csRLSD);
-  SendSignalToLink(leRLSD, on);
-  DoRLSDChange(on);
-}
-
-void TCustomComPort::CallError() {
-  const TComErrors errors = LastErrors();
-  if (!errors.Empty()) DoError(errors);
-}
-
-void TCustomComPort::WindowMethod(uint32_t msg, uintptr_t wParam, intptr_t /*lParam*/) {
-  if (msg != CM_COMPORT) return;
-  try {
-    if (!FConnected) return;
-    switch (wParam) {
-      case EV_RXCHAR_BIT: CallRxChar(); break;
-      case EV_RXFLAG_BIT: CallRxFlag(); break;
-      case EV_TXEMPTY_BIT: CallTxEmpty(); break;
-      case EV_CTS_BIT: CallCTSChange(); break;
-      case EV_DSR_BIT: CallDSRChange(); break;
-      case EV_RLSD_BIT: CallRLSDChange(); break;
-      case EV_BREAK_BIT: CallBreak(); break;
-      case EV_ERR_BIT: CallError(); break;
-      case EV_RING_BIT: CallRing(); break;
-      case EV_RX80FULL_BIT: CallRx80Full(); break;
-      default: break;
-    }
-  } catch (...) {
-    HandleApplicationException(std::current_exception());
-  }
-}
-
-void TCustomComPort::DoAfterClose() {
-  if (OnAfterClose) OnAfterClose(this);
-}
-void TCustomComPort::DoAfterOpen() {
-  if (OnAfterOpen) OnAfterOpen(this);
-}
-void TCustomComPort::DoBeforeClose() {
-  if (OnBeforeClose) OnBeforeClose(this);
-}
-void TCustomComPort::DoBeforeOpen() {
-  if (OnBeforeOpen) OnBeforeOpen(this);
-}
-void TCustomComPort::DoRxChar(int32_t count) {
-  if (OnRxChar) OnRxChar(this, count);
-}
-void TCustomComPort::DoRxBuf(const void* buffer, int32_t count) {
-  if (OnRxBuf) OnRxBuf(this, buffer, count);
-}
-void TCustomComPort::DoTxEmpty() {
-  if (OnTxEmpty) OnTxEmpty(this);
-}
-void TCustomComPort::DoBreak() {
-  if (OnBreak) OnBreak(this);
-}
-void TCustomComPort::DoRing() {
-  if (OnRing) OnRing(this);
-}
-void TCustomComPort::DoRxFlag() {
-  if (OnRxFlag) OnRxFlag(this);
-}
-void TCustomComPort::DoCTSChange(bool onOff) {
-  if (OnCTSChange) OnCTSChange(this, onOff);
-}
-void TCustomComPort::DoDSRChange(bool onOff) {
-  if (OnDSRChange) OnDSRChange(this, onOff);
-}
-void TCustomComPort::DoError(TComErrors errors) {
-  if (OnError) OnError(this, errors);
-}
-void TCustomComPort::DoRLSDChange(bool onOff) {
-  if (OnRLSDChange) OnRLSDChange(this, onOff);
-}
-void TCustomComPort::DoRx80Full() {
-  if (OnRx80Full) OnRx80Full(this);
-}
-
-// ---------------------------------------------------------------------------
-// Links
-
-void TCustomComPort::RegisterLink(TComLink* link) {
-  if (!link || std::find(FLinks.begin(), FLinks.end(), link) != FLinks.end()) throw EComPort(CError_RegFailed);
-  FLinks.push_back(link);
-  FHasLink = HasLink();
-}
-
-void TCustomComPort::UnRegisterLink(TComLink* link) {
-  auto it = std::find(FLinks.begin(), FLinks.end(), link);
-  if (!link || it == FLinks.end()) throw EComPort(CError_RegFailed);
-  FLinks.erase(it);
-  FHasLink = HasLink();
-}
-
-bool TCustomComPort::HasLink() const {
-  return std::any_of(FLinks.begin(), FLinks.end(), [](const TComLink* l) { return static_cast<bool>(l->OnRxBuf); });
-}
-
-// Links may register or unregister others from inside a callback, so each
-// fan-out walks a copy of the list.
-void TCustomComPort::NotifyLink(TComLinkEvent kind) {
-  if (FLinks.empty()) return;
-  for (TComLink* link : std::vector<TComLink*>(FLinks)) {
-    switch (kind) {
-      case leRing:
-        if (link->OnRing) link->OnRing(this);
-        break;
-      case leTxEmpty:
-        if (link->OnTxEmpty) link->OnTxEmpty(this);
-        break;
-      case leRxFlag:
-        if (link->OnRxFlag) link->OnRxFlag(this);
-        break;
-      case leConn: case leCTS: case leDSR: case leRLSD: case leRx: case leTx:
-        break;
-    }
-  }
-}
-
-void TCustomComPort::SendSignalToLink(TComLinkEvent kind, bool on) {
-  if (FLinks.empty()) return;
-  for (TComLink* link : std::vector<TComLink*>(FLinks)) {
-    const TComSignalEvent* cb = nullptr;
-    switch (kind) {
-      case leConn: cb = &link->OnConn; break;
-      case leCTS: cb = &link->OnCTSChange; break;
-      case leDSR: cb = &link->OnDSRChange; break;
-      case leRLSD: cb = &link->OnRLSDChange; break;
-      case leRx: cb = &link->OnRx; break;
-      case leTx: cb = &link->OnTx; break;
-      case leRing: case leTxEmpty: case leRxFlag: break;
-    }
-    if (cb && *cb) (*cb)(this, on);
-  }
-}
-
-void TCustomComPort::TxNotifyLink(const void* buffer, int32_t count) {
-  if (FLinks.empty()) return;
-  for (TComLink* link : std::vector<TComLink*>(FLinks))
-    if (link->OnTxBuf) link->OnTxBuf(this, buffer, count);
-}
 
 }  // namespace cport

@@ -14,8 +14,15 @@
 //    thread (smThreadSync, the default: the main thread must run
 //    CheckSynchronize, see Classes.h), on the opening thread through posted
 //    messages (smWindowSync) or on the event thread itself (smNone, handlers
-//    then synchronise themselves).  No setting that the event thread reads
-//    can change while it runs.
+//    then synchronise themselves).  AbortAllAsync may come from any thread.
+//  - Close (and the destructor) may be called from anywhere: from a handler
+//    in any SyncMethod, inside another Close's wait, on a port a handler has
+//    closed already.  Each open gets one close report; when Close returns
+//    the device is released (an Open may follow at once, also from the
+//    handler), and it ends every transfer still pending (as aborted).
+//  - Transfers follow the overlapped contract (see ComDriver.h): started
+//    transfers go on by themselves, in order per direction; a record keeps
+//    its result (an aborted one stays aborted) until its next transfer.
 #pragma once
 
 #include <array>
@@ -484,14 +491,25 @@ class TCustomComPort : public TComponent {
   bool AnyLink() const { return !FLinks.empty(); }
   void StartEventThread();
   void StopEventThread();
-  void BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
-  void BeginRead(TIoRequest& req, void* buffer, int32_t count);
+  void FinishClose();
+  uint32_t BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
+  uint32_t BeginRead(TIoRequest& req, void* buffer, int32_t count);
   uint32_t Complete(TIoRequest& req, TOperationKind op);
   void ReadDone();
 
   TComDriver* FDriver;
   std::unique_ptr<TComDevice> FDevice;
+  // Guards FDevice against an abort from another thread while it changes.
+  mutable std::mutex FDeviceMutex;
   bool FConnected = false;
+  // Lifecycle: which open a Close belongs to, whether one is under way,
+  // and whether this object still exists when a handler run inside Close
+  // returns (a handler may destroy the port).
+  uint64_t FOpenSerial = 0;
+  bool FClosing = false;
+  bool FQuietOnClose = false;  // the device watched events: silence and purge it at close
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+  TComThread* FStoppingThread = nullptr;  // the thread an outer Close waits for
   TBaudRate FBaudRate = br9600;
   int32_t FCustomBaudRate = 9600;
   std::string FPort = "COM1";
@@ -527,8 +545,8 @@ class TComPort : public TCustomComPort {
 
 class TComThread : public TThread {
  public:
-  // Creates the thread for the port, hands the event mask to the device and
-  // starts it.
+  // Creates the thread for the port and hands the event mask to the device;
+  // the port starts it (Start) once it holds it.
   explicit TComThread(TCustomComPort* port);
   ~TComThread() override;
   // Ends the wait at once; the thread leaves after its current batch.
@@ -536,12 +554,9 @@ class TComThread : public TThread {
   // True while a batch is being dispatched on the calling thread (a handler
   // of this thread's batch is running here).
   bool DispatchingHere() const;
-  // Keeps the device open until the thread has ended (a port closed from
-  // inside its own handler cannot wait for the thread).
-  void AdoptDevice(std::unique_ptr<TComDevice> device) {
-    FOwnedDevice = std::move(device);
-    FOrphaned.store(true);
-  }
+  // The port let go of this thread (closed from inside one of its
+  // handlers): it reports nothing more and never touches the device again.
+  void Detach() { FOrphaned.store(true); }
 
  protected:
   void Execute() override;
@@ -553,11 +568,11 @@ class TComThread : public TThread {
 
   TCustomComPort* FComPort;
   TComDevice& FDevice;
-  std::unique_ptr<TComDevice> FOwnedDevice;
   std::unique_ptr<TSignal> FStopEvent;
   TComEvents FEvents;
   std::atomic<bool> FDispatching{false};
   std::atomic<bool> FOrphaned{false};  // the port let go of this thread
+  std::atomic<bool> FStopped{false};
   std::atomic<std::thread::id> FDispatchThread{};
 };
 

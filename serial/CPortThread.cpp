@@ -17,7 +17,8 @@ TComThread::TComThread(TCustomComPort* port)
     : FComPort(port), FDevice(port->Device()), FStopEvent(port->Driver().CreateSignal()) {
   SetPriority(port->EventThreadPriority());
   FDevice.SetCommMask(EventsToMask(port->Events()));
-  Start();
+  // Started by the port once it holds this object: a handler on this thread
+  // may close the port at once.
 }
 
 TComThread::~TComThread() {
@@ -27,6 +28,9 @@ TComThread::~TComThread() {
 }
 
 void TComThread::Stop() {
+  // Once only: a thread the port let go of stops itself at its end, when
+  // the signal's driver may be gone.
+  if (FStopped.exchange(true)) return;
   FStopEvent->Set();
   std::this_thread::yield();
 }
@@ -44,16 +48,17 @@ void TComThread::Execute() {
       if (mask == 0) continue;
       FEvents = MaskToEvents(mask);
       DispatchComMsg();
-      if (FStopEvent->IsSet()) break;
+      if (FOrphaned.load() || FStopEvent->IsSet()) break;
     }
   } catch (...) {
     // A failed batch ends the thread without a word; the device stops
-    // collecting events but keeps its queued bytes for the readers.
-    FDevice.SetCommMask(0);
+    // collecting events but keeps its queued bytes for the readers.  A port
+    // that let go of the thread has closed the device already.
+    if (!FOrphaned.load()) FDevice.SetCommMask(0);
     throw;
   }
-  FDevice.SetCommMask(0);
-  FDevice.PurgeComm(PURGE_TXCLEAR_FLAG | PURGE_RXCLEAR_FLAG);
+  // Nothing more on the device: Close silences and purges it itself, also
+  // when it could not wait for this thread.
 }
 
 void TComThread::DispatchComMsg() {

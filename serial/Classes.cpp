@@ -125,9 +125,11 @@ struct TQueuedCall {
 
 class TCallQueue {
  public:
+  // Never destroyed: a thread released to end by itself may still be
+  // leaving while the program exits.
   static TCallQueue& Instance() {
-    static TCallQueue q;
-    return q;
+    static TCallQueue* q = new TCallQueue;
+    return *q;
   }
 
   std::mutex Mutex;
@@ -245,9 +247,16 @@ TThread::~TThread() {
   if (FThread.joinable()) WaitFor();
 }
 
-void TThread::Start() { FThread = std::thread([this] { Run(); }); }
+void TThread::Start() {
+  std::lock_guard<std::mutex> lock(FStartMutex);
+  FThread = std::thread([this] {
+    { std::lock_guard<std::mutex> started(FStartMutex); }
+    Run();
+  });
+}
 
 void TThread::Run() {
+  FId.store(std::this_thread::get_id());
   platform::SetCurrentThreadPriority(FPriority);
   try {
     Execute();

@@ -192,7 +192,7 @@ class TThread {
   TThreadPriority Priority() const { return FPriority; }
   // The exception that ended Execute(), if any.
   std::exception_ptr FatalException() const { return FFatal; }
-  bool IsCurrentThread() const { return FThread.get_id() == std::this_thread::get_id(); }
+  bool IsCurrentThread() const { return FId.load() == std::this_thread::get_id(); }
 
   // Gives up a started thread that cannot be waited for here (it is the
   // calling thread, or it waits for the calling thread): it deletes itself
@@ -209,6 +209,8 @@ class TThread {
   void Run();
 
   std::thread FThread;
+  std::mutex FStartMutex;                 // the new thread waits until Start has stored FThread
+  std::atomic<std::thread::id> FId{};     // written by the thread itself
   std::atomic<bool> FTerminated{false};
   std::atomic<bool> FFinished{false};
   bool FFreeOnTerminate = false;  // guarded by the call queue's mutex

@@ -12,10 +12,29 @@
 // Errors: every operation returns 0 on success or the operating system's
 // error number (errno on Linux), which the port object carries in EComPort.
 //
-// Threads: a device is used by the thread that opened it and by the port's
-// event thread.  The event thread only calls SetCommMask, WaitCommEvent,
-// PurgeComm and the status queries; everything else comes from one thread
-// at a time.  Transfers and WaitCommEvent never block each other.
+// Ownership and threads:
+//  - A device belongs to the port that opened it.  Destroying it closes the
+//    device at once: it first ends every transfer and every wait still in
+//    it (as aborted) and waits until the threads in those calls have left.
+//    The port destroys it only after its event thread has left the event
+//    wait, so no thread uses a device after its port closed it.
+//  - Transfers follow the overlapped contract.  A started transfer is held
+//    by the driver until it completes, fails, times out or is aborted; each
+//    direction keeps the order in which transfers were started.  A pending
+//    transfer is moved by the thread that waits for it in Transfer (the
+//    blocking forms), otherwise by a helper thread of the device that the
+//    first pending transfer starts; nobody has to poll.  GetResult with wait
+//    sleeps until the driver has completed the request; without, it never
+//    blocks.  A transfer that completes at once involves no other thread.
+//  - An abort (PurgeComm with an abort flag, from any thread) completes every
+//    pending transfer of its direction as failed with ECANCELED, under the
+//    same lock under which waiters decide to sleep, and wakes them; a waiter
+//    cannot miss it.  The request keeps that result until a new transfer is
+//    started on it, whatever happens to the device.
+//  - The event wait (SetCommMask, WaitCommEvent) is used by one thread at a
+//    time (the port's event thread, or WaitForEvent); the status queries may
+//    come from any thread.  Transfers and the event wait never block each
+//    other.
 #pragma once
 
 #include <cstdint>
@@ -118,8 +137,10 @@ class TSignal {
   virtual bool IsSet() const = 0;
 };
 
-// One overlapped transfer.  A fresh request counts as completed with 0 bytes.
-// The driver owns the meaning of the working fields while a transfer runs.
+// One overlapped transfer.  A fresh request counts as completed with 0
+// bytes.  While Pending the driver owns every field and may change them on
+// another thread: read the result through GetResult.  Once completed, the
+// result stays until a new transfer is started on the request.
 struct TIoRequest {
   bool Pending = false;           // started and not yet completed
   uint32_t Transferred = 0;       // bytes moved so far
@@ -128,10 +149,14 @@ struct TIoRequest {
   uint8_t* ReadBuffer = nullptr;  // caller's memory, valid until completion
   const uint8_t* WriteBuffer = nullptr;
   uint32_t Requested = 0;
-  int64_t DeadlineNs = 0;       // total limit on the driver's clock, 0: none
-  int64_t IntervalNs = 0;       // limit between two bytes, 0: none
-  int64_t LastByteNs = 0;       // when the last byte moved
-  uint64_t Generation = 0;      // abort generation at the start
+  // Driver's working state.
+  int64_t TotalNs = 0;     // total limit, counted from when it begins to move; 0: none
+  int64_t IntervalNs = 0;  // limit between two bytes; 0: none; -1: the first bytes end it
+  int64_t DeadlineNs = 0;  // on the driver's clock, once Running
+  int64_t LastByteNs = 0;
+  bool Immediate = false;  // a read that takes what is there when its turn comes
+  bool Running = false;    // the driver has begun to move it (it heads its queue)
+  bool JustTried = false;  // the line was tried a moment ago: wait before trying again
 };
 
 enum class TIoStatus { Completed, Pending, Failed };
@@ -160,6 +185,12 @@ class TComDevice {
   // Completes the transfer: with wait, within the time-outs in force when it
   // started; without, never blocks and answers Pending when not yet done.
   virtual TIoResult GetResult(TIoRequest& request, bool wait) = 0;
+  // Starts a transfer and waits for it: the blocking forms.  It waits behind
+  // the transfers started before it in the same direction.
+  virtual TIoResult Transfer(TIoRequest& request, bool write, void* buffer, uint32_t count) {
+    const TIoResult r = write ? StartWrite(request, buffer, count) : StartRead(request, buffer, count);
+    return r.Status == TIoStatus::Pending ? GetResult(request, true) : r;
+  }
 
   virtual int PurgeComm(uint32_t flags) = 0;
   // Error word (cleared by the query) and queue counts.

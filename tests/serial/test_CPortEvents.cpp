@@ -345,6 +345,40 @@ TEST_F(Events, CloseDoesNotDeadlockAgainstAWaitingBatch) {
   EXPECT_EQ(Log.Items(), std::vector<std::string>{"ring"});  // run by Close while it waited
 }
 
+// The main thread closes while a batch waits for it; Close runs the batch,
+// and its handler closes (or destroys) the port again.
+TEST_F(Events, AHandlerClosingInsideCloseReportsOnceAndReleasesTheDevice) {
+  for (bool destroy : {false, true}) {
+    auto* p = new TComPort(nullptr, &D);
+    int beforeClose = 0, afterClose = 0;
+    p->OnBeforeClose = [&](TCustomComPort*) { ++beforeClose; };
+    p->OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
+    p->OnRing = [&](TCustomComPort* self) {
+      if (destroy)
+        delete self;
+      else
+        self->Close();
+    };
+    std::atomic<bool> queued{false};
+    SetWakeMainThread([&] { queued = true; });
+    p->Open();
+    D.RaiseEvents(EV_RING_BIT);
+    for (int i = 0; i < 10000 && !queued; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    SetWakeMainThread(nullptr);
+    ASSERT_TRUE(queued);
+    if (destroy) {
+      p->Close();  // the handler destroys the port inside this call
+    } else {
+      p->Close();
+      EXPECT_FALSE(p->Connected());
+      delete p;
+    }
+    EXPECT_EQ(beforeClose, 1) << destroy;
+    EXPECT_EQ(afterClose, 1) << destroy;
+    EXPECT_EQ(D.OpenDevices(), 0) << destroy;
+  }
+}
+
 TEST_F(Events, AHandlerMayCloseOrDestroyItsOwnPort) {
   for (TSyncMethod m : {smThreadSync, smNone, smWindowSync}) {
     auto* p = new TComPort(nullptr, &D);

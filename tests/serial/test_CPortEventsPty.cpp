@@ -1,16 +1,20 @@
 // The event thread on a real terminal device (a pseudo-terminal): arrivals,
 // the drained output queue, a vanished line, waiting for one event, and many
 // opens and closes with bytes flowing.
+#include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 #include "CPort.h"
+#include "ComDriverLinux.h"
 #include "Pty.h"
 
 using namespace cport;
@@ -25,6 +29,20 @@ double ProcessCpuSeconds() {
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
+
+// Stand-in for the modem-line wait (a pseudo-terminal has none): it blocks
+// in the kernel on an empty pipe, which a signal ends unless its handler
+// restarts the call, as with the real wait.
+int gLinePipe[2] = {-1, -1};
+std::atomic<int> gInLineWait{0};
+int PipeLineWait(int) {
+  ++gInLineWait;
+  char c;
+  const ssize_t n = ::read(gLinePipe[0], &c, 1);
+  --gInLineWait;
+  return n == 1 ? 0 : -1;
+}
+void ProgramHandler(int) {}
 
 class PtyEvents : public ::testing::Test {
  protected:
@@ -143,6 +161,168 @@ TEST_F(PtyEvents, ClosingDiscardsWhatIsStillQueued) {
   P.Open();
   EXPECT_EQ(P.InputCount(), 0);
   P.Close();
+}
+
+// The usual reconnect: a handler closes its port and opens it at once.
+TEST_F(PtyEvents, AHandlerMayCloseAndReopenItsPortAtOnce) {
+  for (TSyncMethod m : {smThreadSync, smNone, smWindowSync}) {
+    TComPort p;
+    p.SetPort(Pty.Path());
+    p.SetSyncMethod(m);
+    std::atomic<int> reopened{0};  // 1 reopened, -1 refused
+    p.OnRxChar = [&](TCustomComPort* self, int32_t) {
+      if (reopened.load() != 0) return;
+      self->Close();
+      try {
+        self->Open();
+        reopened = 1;
+      } catch (const EComPort&) {
+        reopened = -1;
+      }
+    };
+    p.Open();
+    Pty.Send("x");
+    ASSERT_TRUE(WaitUntil([&] { return reopened.load() != 0; })) << m;
+    EXPECT_EQ(reopened.load(), 1) << m;
+    EXPECT_TRUE(p.Connected()) << m;
+    p.Close();
+    Pty.Drain();
+  }
+}
+
+TEST_F(PtyEvents, TheModemHelperEndsAtCloseWhateverTheProgramDoesWithSignals) {
+  ASSERT_EQ(::pipe(gLinePipe), 0);
+  lnx::SetModemLineWaitForTesting(PipeLineWait);
+  const int sig = SIGRTMIN + 3;
+  struct sigaction original {};
+  sigaction(sig, nullptr, &original);
+  auto handle = [sig](void (*handler)(int), int flags) {
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = flags;
+    sigaction(sig, &sa, nullptr);
+  };
+  const struct {
+    const char* Name;
+    bool ProgramDisposition;  // the program set the signal's disposition
+    std::function<void()> Apply;
+  } cases[] = {
+      {"blocked in the opening thread", false,
+       [sig] {
+         sigset_t set;
+         sigemptyset(&set);
+         sigaddset(&set, sig);
+         pthread_sigmask(SIG_BLOCK, &set, nullptr);
+       }},
+      {"ignored", true, [&] { handle(SIG_IGN, 0); }},
+      {"handled with SA_RESTART", true, [&] { handle(ProgramHandler, SA_RESTART); }},
+  };
+  for (const auto& c : cases) {
+    c.Apply();
+    struct sigaction program {};
+    sigaction(sig, nullptr, &program);
+    {
+      TComPort p;
+      p.SetPort(Pty.Path());
+      p.SetEvents({evCTS});
+      p.Open();
+      ASSERT_TRUE(WaitUntil([] { return gInLineWait.load() == 1; })) << c.Name;
+      std::atomic<bool> closed{false};
+      std::thread closer([&] {
+        p.Close();
+        closed = true;
+      });
+      const bool ended = WaitUntil([&] { return closed.load(); });
+      if (!ended) {
+        ASSERT_EQ(::write(gLinePipe[1], "x", 1), 1);  // let the helper go, so the test can end
+      }
+      closer.join();
+      EXPECT_TRUE(ended) << c.Name << ": Close hung";
+    }
+    struct sigaction after {};
+    sigaction(sig, nullptr, &after);
+    if (c.ProgramDisposition) {  // left as the program set it
+      EXPECT_EQ(after.sa_handler, program.sa_handler) << c.Name;
+      EXPECT_EQ(after.sa_flags & SA_RESTART, program.sa_flags & SA_RESTART) << c.Name;
+    }
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    sigaction(sig, &original, nullptr);
+  }
+  lnx::SetModemLineWaitForTesting(nullptr);
+  ::close(gLinePipe[0]);
+  ::close(gLinePipe[1]);
+}
+
+// The event character is seen as it arrives, while every byte still
+// reaches the reader once and in order, and the count includes them all.
+TEST_F(PtyEvents, TheEventCharacterRaisesRxFlagAndEveryByteIsReadOnceInOrder) {
+  std::atomic<int> flags{0};
+  P.SetEventChar('\r');
+  P.OnRxFlag = [&](TCustomComPort*) { ++flags; };
+  P.Open();
+  Pty.Send("%05t");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 4; }));
+  EXPECT_EQ(flags.load(), 0);
+  Pty.Send("\r#02");
+  ASSERT_TRUE(WaitUntil([&] { return flags.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 8; }));
+  std::string got;
+  EXPECT_EQ(P.ReadStr(got, 3), 3);
+  EXPECT_EQ(got, "%05");
+  Pty.Send("?x\r");
+  ASSERT_TRUE(WaitUntil([&] { return flags.load() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 8; }));
+  EXPECT_EQ(P.ReadStr(got, 20), 8);
+  EXPECT_EQ(got, "t\r#02?x\r");
+  EXPECT_EQ(P.InputCount(), 0);
+  P.Close();
+}
+
+// Handlers on the event thread read what arrives while the main thread
+// writes and changes the line: run under ThreadSanitizer in CI.
+TEST_F(PtyEvents, SettingsChangeWhileEventsAreWatchedAndBytesFlowBothWays) {
+  std::mutex m;
+  std::string received;
+  std::atomic<int> empties{0};
+  P.SetSyncMethod(smNone);
+  P.SetTriggersOnRxChar(false);
+  P.OnRxBuf = [&](TCustomComPort*, const void* b, int32_t n) {
+    std::lock_guard<std::mutex> lock(m);
+    received.append(static_cast<const char*>(b), static_cast<size_t>(n));
+  };
+  P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+  P.Open();
+  std::atomic<bool> stop{false};
+  std::atomic<size_t> echoed{0};
+  std::thread farEnd([&] {
+    while (!stop) {
+      Pty.Send("ping");
+      echoed += Pty.Drain(1).size();
+    }
+  });
+  const TBaudRate rates[] = {br9600, br115200, br1200, br57600};
+  for (int i = 0; i < 200; ++i) {
+    P.SetBaudRate(rates[i % 4]);
+    P.SetDataBits(i % 2 ? dbSeven : dbEight);
+    P.SetEventChar(i % 2 ? '\r' : '\n');
+    P.SetDiscardNull(i % 3 == 0);
+    ASSERT_EQ(P.WriteStr("pong"), 4);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return echoed.load() >= 800; }));
+  stop = true;
+  farEnd.join();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> lock(m);
+    return !received.empty() && received.size() % 4 == 0;
+  }));
+  P.Close();
+  EXPECT_GT(empties.load(), 0);
+  std::lock_guard<std::mutex> lock(m);
+  for (size_t i = 0; i < received.size(); i += 4) ASSERT_EQ(received.substr(i, 4), "ping") << i;
 }
 
 TEST_F(PtyEvents, ManyOpensAndClosesWithBytesFlowingLoseNothing) {

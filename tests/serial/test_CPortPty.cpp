@@ -476,21 +476,89 @@ TEST_F(PtyPort, AbortFromAnotherThreadEndsAWaitingRead) {
   std::atomic<bool> started{false};
   std::thread reader([&] {
     char buf[4];
-    started = true;
+    PAsync a = nullptr;
+    InitAsync(a);
     try {
-      P.Read(buf, 4);
+      P.ReadAsync(buf, 4, a);
+      started = true;
+      P.WaitForAsync(a);
+      code = -1;
     } catch (const EComPort& e) {
       code = e.ComErrorCode();
     }
+    DoneAsync(a);
   });
   ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
-  // Keep aborting until the reader has seen it (it may not be waiting yet).
-  ASSERT_TRUE(WaitUntil([&] {
-    P.AbortAllAsync();
-    return code.load() != 0;
-  }));
+  // Once, wherever the reader is: before its wait, or in it.
+  P.AbortAllAsync();
+  const bool ended = WaitUntil([&] { return code.load() != 0; });
+  if (!ended) Pty.Send("wake");  // let the reader go, so the test can end
   reader.join();
+  EXPECT_TRUE(ended) << "the abort was lost";
   EXPECT_EQ(code.load(), 3);
+}
+
+TEST_F(PtyPort, AReadAbortedByCloseStaysAbortedOnTheNextDevice) {
+  TPty other;
+  P.Open();
+  TComTimeouts t;
+  t.SetReadInterval(0);
+  P.SetTimeouts(t);
+  char buf[4] = {};
+  PAsync a = nullptr;
+  InitAsync(a);
+  EXPECT_EQ(P.ReadAsync(buf, 4, a), 0);
+  P.SetPort(other.Path());  // closes (aborting the read) and opens the other line
+  other.Send("abcd");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 4; }));
+  for (int i = 0; i < 2; ++i) {
+    try {
+      P.WaitForAsync(a);
+      ADD_FAILURE() << "an aborted read returned";
+    } catch (const EComPort& e) {
+      EXPECT_EQ(e.ComErrorCode(), 3);
+      EXPECT_EQ(e.SystemErrorCode(), ECANCELED);
+    }
+  }
+  EXPECT_EQ(P.InputCount(), 4);  // the new line's bytes are still there
+  DoneAsync(a);
+}
+
+// Overlapped writes go out in the order they were started and finish by
+// themselves while the caller does nothing.
+TEST_F(PtyPort, OverlappedWritesKeepTheirOrderAndFinishUnattended) {
+  P.SetEvents({evTxEmpty});
+  std::atomic<int> empties{0};
+  P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+  TComTimeouts t;
+  t.SetWriteTotalM(0);
+  t.SetWriteTotalC(0);
+  P.SetTimeouts(t);
+  P.Open();
+  std::string big(1 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+  PAsync a1 = nullptr, a2 = nullptr;
+  InitAsync(a1);
+  InitAsync(a2);
+  P.WriteAsync(big.data(), static_cast<int32_t>(big.size()), a1);  // far more than the line holds
+  P.WriteAsync("TAIL", 4, a2);
+  const std::string got = Pty.Receive(big.size() + 4, 20000);
+  ASSERT_EQ(got.size(), big.size() + 4);
+  EXPECT_EQ(got.substr(big.size()), "TAIL");
+  EXPECT_TRUE(got.compare(0, big.size(), big) == 0);
+  EXPECT_TRUE(WaitUntil([&] { return empties.load() >= 1; }));
+  EXPECT_TRUE(P.IsAsyncCompleted(a1));
+  EXPECT_EQ(P.WaitForAsync(a1), static_cast<int32_t>(big.size()));
+  EXPECT_EQ(P.WaitForAsync(a2), 4);
+  // A blocking write started behind a pending one waits for it.
+  P.WriteAsync(big.data(), static_cast<int32_t>(big.size()), a1);
+  std::thread drain([&] { EXPECT_EQ(Pty.Receive(big.size() + 3, 20000).substr(big.size()), "END"); });
+  EXPECT_EQ(P.WriteStr("END"), 3);
+  drain.join();
+  EXPECT_EQ(P.WaitForAsync(a1), static_cast<int32_t>(big.size()));
+  DoneAsync(a1);
+  DoneAsync(a2);
+  P.Close();  // before the counter its handler uses goes
 }
 
 TEST_F(PtyPort, AHungUpLineFailsReadsAndWritesInsteadOfLookingEmpty) {

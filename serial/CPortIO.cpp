@@ -1,0 +1,265 @@
+// The port object's transfers (blocking and overlapped) and its line status
+// and control.
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "CPort.h"
+
+namespace cport {
+
+namespace {
+
+int32_t StrSize(const std::string& str) {
+  if (str.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EComPort(CError_WriteFailed, EINVAL);
+  return static_cast<int32_t>(str.size());
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Transfer records
+
+void InitAsync(PAsync& async) { async = new TAsync; }
+
+void DoneAsync(PAsync& async) {
+  delete async;
+  async = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Transfers
+
+// Starting and completing an overlapped transfer.  The result of a start is
+// what the driver answered: the request may already be moving on another
+// thread.
+
+uint32_t TCustomComPort::BeginWrite(TIoRequest& req, const void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
+  const TIoResult r = FDevice->StartWrite(req, buffer, static_cast<uint32_t>(count));
+  if (r.Status == TIoStatus::Failed) throw EComPort(CError_WriteFailed, r.Error);
+  SendSignalToLink(leTx, true);
+  return r.Status == TIoStatus::Completed ? r.Transferred : 0;
+}
+
+uint32_t TCustomComPort::BeginRead(TIoRequest& req, void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
+  const TIoResult r = FDevice->StartRead(req, buffer, static_cast<uint32_t>(count));
+  if (r.Status == TIoStatus::Failed) throw EComPort(CError_ReadFailed, r.Error);
+  return r.Status == TIoStatus::Completed ? r.Transferred : 0;
+}
+
+uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
+  const int code = op == okWrite ? CError_WriteFailed : CError_ReadFailed;
+  // While a device is open the driver may still be moving the request: ask
+  // it.  Without one, the request's transfer ended with its device (as
+  // completed, failed or aborted) and keeps that result.
+  TIoResult r;
+  if (FDevice) {
+    r = FDevice->GetResult(req, true);
+  } else {
+    r.Status = req.Pending ? TIoStatus::Failed : (req.Error ? TIoStatus::Failed : TIoStatus::Completed);
+    r.Error = req.Pending ? FDriver->InvalidHandleError() : req.Error;
+    r.Transferred = req.Transferred;
+  }
+  if (r.Status != TIoStatus::Completed) throw EComPort(code, r.Status == TIoStatus::Failed ? r.Error : EIO);
+  return r.Transferred;
+}
+
+// The queue is asked only when a link can hear the answer: the query costs
+// system calls on every read of a program that has no links.
+void TCustomComPort::ReadDone() {
+  if (AnyLink() && InputCount() == 0) SendSignalToLink(leRx, false);
+}
+
+int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async) {
+  if (!async) throw EComPort(CError_InvalidAsync);
+  async->Operation = okWrite;
+  async->DataCopy.reset();
+  async->DataSize = 0;
+  if (count > 0 && buffer) {
+    async->DataCopy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
+    std::memcpy(async->DataCopy.get(), buffer, static_cast<size_t>(count));
+    async->DataSize = count;
+  }
+  return static_cast<int32_t>(BeginWrite(async->IoRequest, buffer, count));
+}
+
+int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async) {
+  if (str.empty()) return 0;
+  return WriteAsync(str.data(), StrSize(str), async);
+}
+
+int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async) {
+  if (!async) throw EComPort(CError_InvalidAsync);
+  async->Operation = okRead;
+  return static_cast<int32_t>(BeginRead(async->IoRequest, buffer, count));
+}
+
+int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& async) {
+  str.assign(count > 0 ? static_cast<size_t>(count) : 0, '\0');
+  if (count <= 0) return 0;
+  return ReadAsync(str.data(), count, async);
+}
+
+int32_t TCustomComPort::WaitForAsync(PAsync& async) {
+  if (!async) throw EComPort(CError_InvalidAsync);
+  const uint32_t transferred = Complete(async->IoRequest, async->Operation);
+  if (async->Operation == okRead)
+    ReadDone();
+  else if (AnyLink() && async->DataCopy)  // never after a read: its bytes were not sent now
+    TxNotifyLink(async->DataCopy.get(), async->DataSize);
+  return static_cast<int32_t>(transferred);
+}
+
+bool TCustomComPort::IsAsyncCompleted(PAsync async) {
+  if (!async) throw EComPort(CError_InvalidAsync);
+  TIoRequest& req = async->IoRequest;
+  if (!FDevice) {
+    if (req.Pending) throw EComPort(CError_AsyncCheck, FDriver->InvalidHandleError());
+    if (req.Error) throw EComPort(CError_AsyncCheck, req.Error);
+    return true;
+  }
+  const TIoResult r = FDevice->GetResult(req, false);
+  if (r.Status == TIoStatus::Failed) throw EComPort(CError_AsyncCheck, r.Error);
+  return r.Status == TIoStatus::Completed;
+}
+
+// May come from any thread, also while the port closes.
+void TCustomComPort::AbortAllAsync() {
+  std::lock_guard<std::mutex> lock(FDeviceMutex);
+  if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
+  if (int err = FDevice->PurgeComm(PURGE_TXABORT_FLAG | PURGE_RXABORT_FLAG)) throw EComPort(CError_PurgeFailed, err);
+}
+
+// The blocking forms start and complete in one call of the driver, which
+// lets the calling thread move its own transfer.
+int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
+  TIoRequest req;
+  const TIoResult r = FDevice->Transfer(req, true, const_cast<void*>(buffer), static_cast<uint32_t>(count));
+  if (r.Status != TIoStatus::Completed) throw EComPort(CError_WriteFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
+  SendSignalToLink(leTx, true);
+  if (AnyLink() && count > 0) TxNotifyLink(buffer, count);
+  return static_cast<int32_t>(r.Transferred);
+}
+
+int32_t TCustomComPort::WriteStr(const std::string& str) {
+  if (str.empty()) return 0;
+  return Write(str.data(), StrSize(str));
+}
+
+int32_t TCustomComPort::Read(void* buffer, int32_t count) {
+  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
+  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
+  TIoRequest req;
+  const TIoResult r = FDevice->Transfer(req, false, buffer, static_cast<uint32_t>(count));
+  if (r.Status != TIoStatus::Completed) throw EComPort(CError_ReadFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
+  ReadDone();
+  return static_cast<int32_t>(r.Transferred);
+}
+
+int32_t TCustomComPort::ReadStr(std::string& str, int32_t count) {
+  str.assign(count > 0 ? static_cast<size_t>(count) : 0, '\0');
+  const int32_t n = count > 0 ? Read(str.data(), count) : 0;
+  str.resize(static_cast<size_t>(n));
+  return n;
+}
+
+// ---------------------------------------------------------------------------
+// Line status and control
+
+void TCustomComPort::ReadStatus(uint32_t& errors, TComStat& stat) {
+  if (!FDevice) throw EComPort(CError_ClearComFailed, FDriver->InvalidHandleError());
+  if (int err = FDevice->ClearCommError(errors, stat)) throw EComPort(CError_ClearComFailed, err);
+}
+
+int32_t TCustomComPort::InputCount() {
+  uint32_t errors;
+  TComStat stat;
+  ReadStatus(errors, stat);
+  return static_cast<int32_t>(stat.cbInQue);
+}
+
+int32_t TCustomComPort::OutputCount() {
+  uint32_t errors;
+  TComStat stat;
+  ReadStatus(errors, stat);
+  return static_cast<int32_t>(stat.cbOutQue);
+}
+
+uint8_t TCustomComPort::StateFlags() {
+  uint32_t errors;
+  TComStat stat;
+  ReadStatus(errors, stat);
+  return static_cast<uint8_t>(stat.Flags & 0x7F);
+}
+
+TComErrors TCustomComPort::LastErrors() {
+  uint32_t errors = 0;
+  TComStat stat;
+  ReadStatus(errors, stat);
+  TComErrors r;
+  if (errors & CE_FRAME_BIT) r.Include(ceFrame);
+  if ((errors & CE_RXPARITY_BIT) && FParity.Check()) r.Include(ceRxParity);
+  if (errors & CE_OVERRUN_BIT) r.Include(ceOverrun);
+  if (errors & CE_RXOVER_BIT) r.Include(ceRxOver);
+  if (errors & CE_TXFULL_BIT) r.Include(ceTxFull);
+  if (errors & CE_BREAK_BIT) r.Include(ceBreak);
+  if (errors & CE_IOE_BIT) r.Include(ceIO);
+  if (errors & CE_MODE_BIT) r.Include(ceMode);
+  return r;
+}
+
+TComSignals TCustomComPort::Signals() {
+  if (!FDevice) throw EComPort(CError_ModemStatFailed, FDriver->InvalidHandleError());
+  uint32_t status = 0;
+  if (int err = FDevice->GetCommModemStatus(status)) throw EComPort(CError_ModemStatFailed, err);
+  TComSignals r;
+  if (status & MS_CTS_BIT) r.Include(csCTS);
+  if (status & MS_DSR_BIT) r.Include(csDSR);
+  if (status & MS_RING_BIT) r.Include(csRing);
+  if (status & MS_RLSD_BIT) r.Include(csRLSD);
+  return r;
+}
+
+namespace {
+void Escape(TComDevice* device, TComDriver& driver, uint32_t function) {
+  if (!device) throw EComPort(CError_EscapeComFailed, driver.InvalidHandleError());
+  if (int err = device->EscapeCommFunction(function)) throw EComPort(CError_EscapeComFailed, err);
+}
+}  // namespace
+
+void TCustomComPort::SetBreak(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETBREAK : ESC_CLRBREAK); }
+void TCustomComPort::SetDTR(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETDTR : ESC_CLRDTR); }
+void TCustomComPort::SetRTS(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETRTS : ESC_CLRRTS); }
+void TCustomComPort::SetXonXoff(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETXON : ESC_SETXOFF); }
+
+void TCustomComPort::ClearBuffer(bool input, bool output) {
+  if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
+  uint32_t flags = 0;
+  if (input) flags |= PURGE_RXCLEAR_FLAG;
+  if (output) flags |= PURGE_TXCLEAR_FLAG;
+  if (int err = FDevice->PurgeComm(flags)) throw EComPort(CError_PurgeFailed, err);
+}
+
+void TCustomComPort::TransmitChar(char c) {
+  if (!FDevice) throw EComPort(CError_TransmitFailed, FDriver->InvalidHandleError());
+  if (int err = FDevice->TransmitCommChar(c)) throw EComPort(CError_TransmitFailed, err);
+}
+
+void TCustomComPort::WaitForEvent(TComEvents& events, TSignal* stop, int32_t timeout) {
+  if (FThreadCreated) throw EComPort(CError_ThreadCreated);
+  if (!FDevice) throw EComPort(CError_WaitFailed, FDriver->InvalidHandleError());
+  if (int err = FDevice->SetCommMask(EventsToMask(events))) throw EComPort(CError_WaitFailed, err);
+  uint32_t occurred = 0;
+  const int err = FDevice->WaitCommEvent(occurred, stop, timeout);
+  FDevice->SetCommMask(0);
+  if (err) throw EComPort(CError_WaitFailed, err);
+  events = MaskToEvents(occurred);
+}
+
+}  // namespace cport
