@@ -54,9 +54,6 @@ struct TSettingSlots {
   TSettingSlot TBfreq, TBpower, TBpwmp, TBpwmr, TBsweep, Tds, TBtrr, TBup;
 };
 
-// Where the port settings are kept for the user.
-inline constexpr const char* kPortSettingsKey = "\\Software\\Morvaleq\\KV\\ComPort";
-
 class TMainForm : public QWidget {
  public:
   // driver: the serial driver for CP; nullptr for the platform's own.

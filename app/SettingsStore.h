@@ -16,6 +16,9 @@
 
 namespace vxpanel {
 
+// Where the panel keeps the user's port settings; vxctl reads them there.
+inline constexpr const char* kPortSettingsKey = "\\Software\\Morvaleq\\KV\\ComPort";
+
 class ESettingsError : public cport::Exception {
  public:
   enum EKind { GetData, InvalidType, SetData };

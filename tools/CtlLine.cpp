@@ -51,7 +51,7 @@ TLineSettings ChooseLine(const std::optional<std::string>& port, const std::opti
     try {
       vxpanel::TSettingsStore store;
       // Read only: the panel writes its defaults at its own first start.
-      if (store.OpenKey(kPortSettingsKey, false)) {
+      if (store.OpenKey(vxpanel::kPortSettingsKey, false)) {
         s.Port = store.ReadString("Port");
         s.DataBits = static_cast<cport::TDataBits>(store.ReadOrdinal("DataBits", cport::DataBitsCount));
         s.Parity = static_cast<cport::TParityBits>(store.ReadOrdinal("Parity", cport::ParityBitsCount));

@@ -33,9 +33,6 @@ struct TLineSettings {
   cport::TFlowControl FlowControl = cport::fcNone;
 };
 
-// Where the panel keeps its port settings for the user.
-inline constexpr const char* kPortSettingsKey = "\\Software\\Morvaleq\\KV\\ComPort";
-
 // The panel's stored settings (its defaults when it has stored none yet:
 // nothing is written here), or the given port at 9600 8N1; a given rate
 // replaces either's.  Throws TPortError when a stored value is unusable.
