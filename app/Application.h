@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object of the panel: Fusion style, the window font, the
 // serial component's hooks into the event loop, and the one place where
 // failures that no caller catches are shown to the operator.

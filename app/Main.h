@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control panel's main window: its controls, the setting slots, the
 // polling cycle that talks to the generator, the operator's handlers and the
 // stored port settings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-user settings store: keys of named values, in the platform's own
 // place (the registry on Windows; elsewhere the INI file Qt keeps for the
 // organisation and application, for "\Software\Morvaleq\KV\ComPort" the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxpanel: the VX generator control panel.  Takes no arguments of its own.
 #include <cstdio>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial port component measured by the peer harness's contract:
 //   cport-bench TEST SLAVE P1 [P2]
 // prints READY once the port is set up, optional NOTE lines, one RESULT line.

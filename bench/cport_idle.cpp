@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Idle means asleep: CPU time of this process while a port is open on a
 // pseudo-terminal with all ten events watched and no traffic.
 //   cport-idle [seconds]          (default 5)

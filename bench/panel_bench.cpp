@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // panel-bench: the control panel's two figures against the simulated
 // generator, on pseudo-terminals, without a display.
 //   panel-bench [seconds]        (default 10)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxctl-bench: how long a whole `vxctl status` process takes against the
 // vxgen-sim program (its default 5 ms reply delay, on a pseudo-terminal, so
 // no line time), start-up and exit included, as a script sees it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // send-line: opens the serial port named on the command line at 9600 8N1,
 // sends one line ended by a carriage return and prints the line that comes
 // back (or what arrived within two seconds).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel's reply parsing against arbitrary bytes from the line: no crash,
 // no undefined behaviour, and each parser agrees with the C library's atol
 // on the fields it takes.

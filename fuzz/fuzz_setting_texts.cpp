@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any text given to the setting parsers yields a value of the enumeration
 // whose text, formatted again, parses back to the same value.
 #include <cstddef>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages through CPack (scripts/package runs it): one package per
 # install component, named and split as Debian names and splits them.
 # Run-time dependencies of the programs come from dpkg-shlibdeps; the

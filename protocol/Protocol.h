@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The generator's line protocol as the panel speaks it, and the small tables
 // that turn replies into what the window shows.  No Qt, no I/O: the panel
 // feeds in what a read returned and gets values back.

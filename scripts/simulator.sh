@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shell functions shared by scripts/run and scripts/screenshot: a simulated
 # generator on a pseudo-terminal, and a private settings folder whose stored
 # port is that generator.  Source it; it runs nothing by itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port object: settings, batches and applying, and its lifecycle.
 #include "CPort.h"
 

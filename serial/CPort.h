@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial port component: the port object with its settings, its device
 // lifecycle and transfers, line status and control, the event thread and its
 // notifications, the failure type and the texts of the settings.

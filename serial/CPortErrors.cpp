@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The failure type and its texts, looked up in the "cport" message catalog.
 #include <libintl.h>
 

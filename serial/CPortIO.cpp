@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port object's transfers (blocking and overlapped) and its line status
 // and control.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port object's notifications: opening and closing reports, the
 // per-event operations, the window method and the links.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The four setting records.  Each setter compares, stores and, when the
 // record belongs to a port, lets the port re-apply its group.
 #include "CPort.h"

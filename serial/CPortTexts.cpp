@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Setting texts and the list of ports.  The texts are fixed and never
 // translated: programs and stored files compare them.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event thread: one per open port with a non-empty Events set.  It
 // sleeps in the device's event wait and hands each batch of events to the
 // port by the port's SyncMethod.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small runtime layer under the serial port component: sets of enumeration
 // values, the exception base, components with an owner, a loading state and
 // destruction notices, and threads that can run a call on the main thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The boundary between the neutral port object and the operating system.
 //
 // The port object reaches the system only through TComDriver (opening,

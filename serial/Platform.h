@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The few services of the operating system that the neutral core needs
 // besides the serial driver.  Each platform implements them in its own file.
 #pragma once

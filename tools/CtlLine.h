@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxctl's conversation with the generator: the port opened with the panel's
 // stored settings or the command line's, one query and its reply at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxctl's command line: global options anywhere, then the command and its
 // arguments.  Nothing here touches the port.
 #pragma once

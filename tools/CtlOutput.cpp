@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CtlOutput.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxctl's results on stdout: aligned text for people, CSV (a header line,
 // then one row per reading) or JSON (one object per reading, one per line).
 #pragma once

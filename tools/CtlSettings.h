@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The generator's eight settings as vxctl names them: the panel's labels in
 // lower case with dashes, or the protocol letters; their ranges are the
 // panel's track-bar ranges.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated generator's protocol logic, without any I/O: bytes from the
 // line go in, reply frames come out.  The simulator serves it on a
 // pseudo-terminal; tests can drive it directly.

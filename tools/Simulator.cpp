@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Simulator.h"
 
 #include <fcntl.h>

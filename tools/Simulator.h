@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serves a generator model on the master side of a pseudo-terminal, in a
 // thread of its own, with the faults a real line and generator show.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxctl: the generator from the command line, for scripts, test rigs and
 // terminals without a desktop.  Results go to stdout, messages to stderr.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxgen-sim: a simulated generator on a pseudo-terminal, for demonstrations,
 // training and end-to-end tests without hardware.
 //

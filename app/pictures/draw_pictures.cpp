@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws the panel's three pictures as PNG files into the folder given as the
 // only argument.  Run by hand when they change; the files are kept in the
 // source tree.

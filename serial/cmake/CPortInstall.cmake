@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installed for program authors: the libraries, the headers their public
 # headers include (no driver's, no test's) in one folder, a CMake package and
 # a pkg-config file.  Everything is found relative to the installed tree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private to the Linux driver: one open terminal device.
 //
 // ComDeviceLinux.cpp   opening, line settings, status and control

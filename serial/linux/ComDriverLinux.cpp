@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux driver: termios and ioctls on a terminal device opened
 // non-blocking.  This file opens devices and holds their line settings,
 // status and control; transfers and events have files of their own (see

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private to the Linux driver: how a device control block becomes termios
 // and the modem-line and read-path settings that termios cannot carry.
 // Pure functions on plain structs, so every value can be tested without a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial devices present, from sysfs alone: entries of /sys/class/tty
 // backed by a device, without serial-core slots that have no UART behind
 // them.  No device is opened: opening a USB adapter pulses DTR and RTS, and

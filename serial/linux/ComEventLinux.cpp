@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event wait of the Linux driver (an epoll set on the terminal, a wake-up
 // eventfd and the stop signal) and the modem-line helper thread.
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line is set through termios2: one call carries the whole group, any
 // rate included (BOTHER), where the C library's tcsetattr makes two and
 // knows only the B constants.  Kept in a file of its own: the kernel's

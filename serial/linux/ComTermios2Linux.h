@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Private to the Linux driver: setting a whole line through termios2.  No
 // C library termios here, so the kernel's own headers can be used with it.
 #pragma once

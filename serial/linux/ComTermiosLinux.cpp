@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Device control block to termios, and the read-path filters that stand in
 // for what termios cannot express.
 #include <sys/ioctl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The transfer engine of the Linux driver: overlapped transfers on a
 // terminal opened non-blocking.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A drop-down selector bound to one setting of a port, and its companion
 // that knows the texts of each setting.  Qt part of the serial component.
 //

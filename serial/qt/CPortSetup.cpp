@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CPortSetup.h"
 
 #include <libintl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port setup dialog: port name, baud rate, data bits, stop bits, parity
 // and flow control for one port, applied in one batch when the operator
 // confirms.  Qt part of the serial component; GUI thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the panel's tests: one application object for the whole test
 // program (offscreen unless told otherwise), a private settings folder per
 // test, the error reports caught instead of shown, and waiting for a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application object: failures that escape an event handler, or that
 // the serial component hands over, reach the error report and the program
 // goes on; the event thread's synchronised calls run on the GUI thread.

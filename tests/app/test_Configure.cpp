@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Configure button: the setup dialog, opening the port, and storing the
 // five values, driven through the button as the operator does.
 #include <QPushButton>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window as built, the operator's controls and the stored port
 // settings at start, with a recording driver under the port.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The polling cycle against a generator on a pseudo-terminal: the simulated
 // generator for whole conversations, and the test itself at the far end of
 // the wire for replies made to measure.  Ticks are run by the test, one at a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-user settings store on its INI file: opening keys, typed reads and
 // writes, and the three failures.
 #include <QDir>

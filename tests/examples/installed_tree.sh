@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The installed component as a program author uses it, and the installed
 # programs as they run: installs the build into a scratch prefix, moves the
 # tree, builds examples/ against it through find_package (and the same

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A manual page names every option its program's --help lists, so the two
 # cannot drift apart.
 #   man_options.sh PROGRAM MANPAGE

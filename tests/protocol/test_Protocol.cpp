@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The generator protocol and the display tables, without a window.
 #include <gtest/gtest.h>
 

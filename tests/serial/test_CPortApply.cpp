@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What reaches the driver, when and how often: the device control block,
 // the time-outs and the queue sizes built from the settings.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line events through the recording driver, which can raise every event and
 // report modem lines and error flags: dispatch order, the three ways of
 // handing events over, links, open and close reports, waiting for one event.

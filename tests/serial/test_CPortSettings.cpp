@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings model: defaults, setter rules, records, refusals, loading.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Setting texts: the fixed tables, parsing with its defaults, and the order
 // of the port list.
 #include <gtest/gtest.h>

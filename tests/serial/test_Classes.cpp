@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Classes.h"
 
 #include <gtest/gtest.h>

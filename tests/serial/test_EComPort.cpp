@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The failure type: codes, texts and the system error suffix.
 #include <gtest/gtest.h>
 

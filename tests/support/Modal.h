@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives a modal dialog from a handler that runs once the dialog shows.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pseudo-terminal pair: the port under test opens the terminal end by its
 // path, the test plays the far end on the master.
 #pragma once

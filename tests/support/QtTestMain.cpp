@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // main() for tests that need a QApplication: headless unless told otherwise.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A driver that records every call with its arguments and plays a device
 // whose state the test sets: bytes to receive, modem lines, error word,
 // events.  Failures can be injected per operation.  Thread-safe: the port's

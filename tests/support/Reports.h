@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Catches what goes to the application's exception report while it lives.
 #pragma once
 

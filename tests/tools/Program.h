@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program of ours run as a user runs it, in a child process: stdout on a
 // pipe, stderr in a file of the test's own folder.
 #pragma once

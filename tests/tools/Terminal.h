@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The panel's end of the simulator's line: opens the terminal by its path,
 // raw, as the serial component would.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated generator's protocol, driven directly without a line.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator serving its model on a pseudo-terminal, seen from the
 // panel's end of the line.
 

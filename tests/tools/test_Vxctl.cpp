@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxctl as a script runs it, against the simulated generator served in this
 // process, so that the test sees every byte that reached the line.
 

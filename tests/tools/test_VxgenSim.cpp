@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vxgen-sim program as a user runs it.
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Built, not run: the dialog's headers and library as installed.
 #include <QApplication>
 

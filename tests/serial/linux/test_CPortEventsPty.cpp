@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The event thread on a real terminal device (a pseudo-terminal): arrivals,
 // the drained output queue, a vanished line, waiting for one event, and many
 // opens and closes with bytes flowing.

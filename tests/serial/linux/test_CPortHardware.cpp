@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // On a real serial port, only when VX_TEST_PORT names one (e.g.
 // VX_TEST_PORT=/dev/ttyUSB0).  With VX_TEST_LOOPBACK=1 the port's TxD is
 // wired to its RxD (and RTS to CTS), so what it sends comes back.

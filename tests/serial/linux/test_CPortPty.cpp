@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The port on a real terminal device: a pseudo-terminal whose far end the
 // test plays.  Opening and closing, every transfer form, time-outs, status
 // and control, and what termios really carries.

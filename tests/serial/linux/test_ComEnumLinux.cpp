@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list of serial devices, from a fake sysfs tree and a fake /dev.
 #include <sys/inotify.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Linux driver's mapping of a device control block onto termios, on
 // plain structs; port names; the read-path filters.
 #include <gtest/gtest.h>

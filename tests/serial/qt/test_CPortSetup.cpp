@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setup dialog and its selectors, headless: the modal dialog is driven
 // from a handler that runs once it shows.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The "cport" catalog in the user's language: German where it exists, the
 // texts as written where it does not (the language is set by main before
 // anything else runs, as for a user).
