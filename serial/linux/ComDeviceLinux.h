@@ -43,6 +43,9 @@ void CloseFd(int& fd);
 void SignalFd(int fd);
 void DrainFd(int fd);
 
+// Counts the wake-up that ends a wait of the driver (WakeupsForTesting).
+void CountWakeup();
+
 class TLinuxSignal final : public TSignal {
  public:
   TLinuxSignal();

@@ -43,6 +43,13 @@ void DrainFd(int fd) {
   [[maybe_unused]] ssize_t r = ::read(fd, &v, sizeof v);
 }
 
+namespace {
+std::atomic<uint64_t> gWakeups{0};
+}  // namespace
+
+void CountWakeup() { gWakeups.fetch_add(1, std::memory_order_relaxed); }
+uint64_t WakeupsForTesting() { return gWakeups.load(); }
+
 // ---------------------------------------------------------------------------
 
 TLinuxSignal::TLinuxSignal() : FFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {

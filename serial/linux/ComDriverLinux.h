@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ComDriver.h"
+#include "ComHooksLinux.h"
 #include "ComTermios2Linux.h"
 
 namespace cport::lnx {

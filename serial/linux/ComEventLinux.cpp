@@ -211,6 +211,7 @@ int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeout
     epoll_event evs[4];
     const int waitMs = waitNs < 0 ? -1 : static_cast<int>((waitNs + kNsPerMs - 1) / kNsPerMs);
     const int n = ::epoll_wait(FEpoll, evs, 4, waitMs);
+    CountWakeup();
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;

@@ -47,6 +47,7 @@ void Sleep(int fd, short events, int wakeFd, int64_t timeoutNs) {
   timespec ts{};
   if (timeoutNs >= 0) ts = {static_cast<time_t>(timeoutNs / 1000000000), static_cast<long>(timeoutNs % 1000000000)};
   ::ppoll(fds, 2, timeoutNs >= 0 ? &ts : nullptr, nullptr);
+  CountWakeup();
 }
 
 void Merge(int64_t& timeout, int64_t other) {
@@ -244,9 +245,11 @@ TIoResult TLinuxDevice::StartWriteLocked(TIoRequest& r, bool inlineMover) {
     const ssize_t n = WriteSome(r.WriteBuffer, r.Requested);
     if (n < 0) return Failed(static_cast<int>(-n));
     r.Transferred = static_cast<uint32_t>(n);
-    if (n > 0) TxStarted();
     int queued = 0;
-    if (r.Transferred == r.Requested && OutQueue(queued) == 0 && queued == 0) return ResultOf(r);
+    if (r.Transferred == r.Requested && OutQueue(queued) == 0 && queued == 0) {
+      TxStarted();
+      return ResultOf(r);
+    }
     r.JustTried = true;
   }
   const TCommTimeouts& to = FTimeouts;
@@ -254,6 +257,8 @@ TIoResult TLinuxDevice::StartWriteLocked(TIoRequest& r, bool inlineMover) {
       static_cast<uint64_t>(to.WriteTotalTimeoutMultiplier) * r.Requested + to.WriteTotalTimeoutConstant;
   r.TotalNs = total ? MsToNs(total) : 0;
   if (int err = Enqueue(r, inlineMover)) return Failed(err);
+  // Only now that it counts as pending may the event wait look at the line.
+  if (r.Transferred > 0) TxStarted();
   TIoResult res;
   res.Status = TIoStatus::Pending;
   return res;
@@ -427,6 +432,7 @@ TIoResult TLinuxDevice::MoveInline(TLock& lock, TIoRequest& r) {
   while (r.Pending) {
     if (d.Queue.front() != &r || (d.Inline && !mover)) {
       FIoDone.wait(lock);
+      CountWakeup();
       continue;
     }
     if (d.WakeFd < 0) d.WakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -538,6 +544,7 @@ void TLinuxDevice::WorkerLoop() {
     const TWaitFor tx = FTx.Inline ? TWaitFor{} : Step(FTx, nullptr);
     if (!rx.Any && !tx.Any) {
       FWork.wait(lock);
+      CountWakeup();
       continue;
     }
     int64_t timeout = -1;

@@ -405,6 +405,27 @@ TEST_F(Events, AHandlerMayCloseOrDestroyItsOwnPort) {
   }
 }
 
+// The rest of a batch is not reported to a port that one of its handlers
+// closed; the thread has ended once it released its stop signal.
+TEST_F(Events, NothingOfABatchIsReportedAfterAHandlerClosedThePort) {
+  for (TSyncMethod m : {smThreadSync, smNone, smWindowSync}) {
+    TComPort p(nullptr, &D);
+    p.SetSyncMethod(m);
+    std::atomic<bool> closed{false};
+    std::atomic<int> rings{0};
+    p.OnRxChar = [&](TCustomComPort* self, int32_t) {
+      self->Close();
+      closed = true;
+    };
+    p.OnRing = [&](TCustomComPort*) { ++rings; };
+    p.Open();
+    D.Receive("x");
+    D.RaiseEvents(EV_RXCHAR_BIT | EV_RING_BIT);
+    ASSERT_TRUE(WaitUntil([&] { return closed.load() && D.LiveSignals() == 0; })) << m;
+    EXPECT_EQ(rings.load(), 0) << m;
+  }
+}
+
 // -- waiting for one event ------------------------------------------------------------------
 
 TEST_F(Events, WaitForEventIsRefusedBesideTheEventThread) {

@@ -35,6 +35,12 @@ class TPty {
   std::string FPath;
 };
 
+// The calling thread's id, and whether the thread of that id (0: any other
+// thread of the process) sleeps in a poll-type system call, where the
+// driver waits for a line or a wake-up; waits for that up to timeoutMs.
+int ThreadId();
+bool WaitUntilPolling(int tid, int timeoutMs = 10000);
+
 // Waits until pred holds, running the main thread's queued calls meanwhile;
 // false when timeoutMs passed first.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
