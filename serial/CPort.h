@@ -558,6 +558,8 @@ class TComThread : public TThread {
   // The port let go of this thread (closed from inside one of its
   // handlers): it reports nothing more and never touches the device again.
   void Detach() { FOrphaned.store(true); }
+  // The open of the port this thread belongs to.
+  uint64_t OpenSerial() const { return FOpenSerial; }
 
  protected:
   void Execute() override;
@@ -568,6 +570,7 @@ class TComThread : public TThread {
   void SendEvents();
 
   TCustomComPort* FComPort;
+  const uint64_t FOpenSerial;
   TComDevice& FDevice;
   std::unique_ptr<TSignal> FStopEvent;
   TComEvents FEvents;

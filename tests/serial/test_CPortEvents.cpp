@@ -346,19 +346,58 @@ TEST_F(Events, CloseDoesNotDeadlockAgainstAWaitingBatch) {
   EXPECT_EQ(Log.Items(), std::vector<std::string>{"ring"});  // run by Close while it waited
 }
 
-// The main thread closes while a batch waits for it; Close runs the batch,
-// and its handler closes (or destroys) the port again.
+// The main thread closes (or destroys) the port while a batch waits for
+// it; Close runs the batch, whose handler closes, destroys or reconnects the
+// port.  Each open gets one close report, and every device is released
+// only after the thread waiting in it has been stopped.
 TEST_F(Events, AHandlerClosingInsideCloseReportsOnceAndReleasesTheDevice) {
-  for (bool destroy : {false, true}) {
+  const struct {
+    const char* Name;
+    bool Destroy;  // the outer call: delete instead of Close
+    int Opens;
+    void (*Handler)(TCustomComPort* self, bool& gone);
+  } cases[] = {
+      {"close", false, 1, [](TCustomComPort* p, bool&) { p->Close(); }},
+      {"destroy", false, 1,
+       [](TCustomComPort* p, bool& gone) {
+         gone = true;
+         delete p;
+       }},
+      {"reconnect", false, 2,
+       [](TCustomComPort* p, bool&) {
+         p->Close();
+         p->Open();
+       }},
+      {"reconnect and close", false, 2,
+       [](TCustomComPort* p, bool&) {
+         p->Close();
+         p->Open();
+         p->Close();
+       }},
+      {"reconnect, in a destructor", true, 2,
+       [](TCustomComPort* p, bool&) {
+         p->Close();
+         p->Open();
+       }},
+      {"reconnect and close, in a destructor", true, 2,
+       [](TCustomComPort* p, bool&) {
+         p->Close();
+         p->Open();
+         p->Close();
+       }},
+  };
+  for (const auto& c : cases) {
     auto* p = new TComPort(nullptr, &D);
-    int beforeClose = 0, afterClose = 0;
+    int opens = 0, beforeClose = 0, afterClose = 0;
+    bool fired = false, gone = false;
+    p->OnAfterOpen = [&](TCustomComPort*) { ++opens; };
     p->OnBeforeClose = [&](TCustomComPort*) { ++beforeClose; };
     p->OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
-    p->OnRing = [&](TCustomComPort* self) {
-      if (destroy)
-        delete self;
-      else
-        self->Close();
+    p->OnRing = [&, h = c.Handler](TCustomComPort* self) {
+      if (!fired) {
+        fired = true;
+        h(self, gone);
+      }
     };
     std::atomic<bool> queued{false};
     SetWakeMainThread([&] { queued = true; });
@@ -366,17 +405,19 @@ TEST_F(Events, AHandlerClosingInsideCloseReportsOnceAndReleasesTheDevice) {
     D.RaiseEvents(EV_RING_BIT);
     for (int i = 0; i < 10000 && !queued; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     SetWakeMainThread(nullptr);
-    ASSERT_TRUE(queued);
-    if (destroy) {
-      p->Close();  // the handler destroys the port inside this call
-    } else {
-      p->Close();
-      EXPECT_FALSE(p->Connected());
+    ASSERT_TRUE(queued) << c.Name;
+    if (c.Destroy) {
       delete p;
+    } else {
+      p->Close();  // the handler runs inside
+      if (!gone) delete p;
     }
-    EXPECT_EQ(beforeClose, 1) << destroy;
-    EXPECT_EQ(afterClose, 1) << destroy;
-    EXPECT_EQ(D.OpenDevices(), 0) << destroy;
+    EXPECT_TRUE(fired) << c.Name;
+    EXPECT_EQ(opens, c.Opens) << c.Name;
+    EXPECT_EQ(beforeClose, c.Opens) << c.Name;
+    EXPECT_EQ(afterClose, c.Opens) << c.Name;
+    EXPECT_EQ(D.OpenDevices(), 0) << c.Name;
+    EXPECT_EQ(D.DestroyedUnderWaiter(), 0) << c.Name;
   }
 }
 

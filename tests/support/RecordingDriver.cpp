@@ -48,6 +48,7 @@ class TRecordingDevice : public TComDevice {
     FDriver.Record(c);
     std::lock_guard<std::mutex> lock(FDriver.FMutex);
     --FDriver.FOpenDevices;
+    if (FState->Waiters > 0) ++FDriver.FDestroyedUnderWaiter;
   }
 
   int SetCommState(const TDCB& dcb) override {
@@ -172,7 +173,7 @@ class TRecordingDevice : public TComDevice {
     if (int err = FDriver.Record(c)) return err;
     {
       std::lock_guard<std::mutex> lock(FDriver.FMutex);
-      FMask = mask;
+      FState->Mask = mask;
     }
     FDriver.FChanged.notify_all();
     return 0;
@@ -184,23 +185,37 @@ class TRecordingDevice : public TComDevice {
     events = 0;
     if (int err = FDriver.Record(c)) return err;
     auto* s = static_cast<TRecordingSignal*>(stop);
-    std::unique_lock<std::mutex> lock(FDriver.FMutex);
-    auto ready = [&] { return (s && s->SetLocked()) || !FDriver.FEvents.empty(); };
+    // What the wait needs outlives the device: a device destroyed under it
+    // is counted, not touched.
+    const auto state = FState;
+    TRecordingDriver& driver = FDriver;
+    std::unique_lock<std::mutex> lock(driver.FMutex);
+    ++state->Waiters;
+    struct TLeave {
+      TDeviceState& S;
+      ~TLeave() { --S.Waiters; }
+    } leave{*state};
+    auto ready = [&] { return (s && s->SetLocked()) || !driver.FEvents.empty(); };
     if (timeoutMs < 0)
-      FDriver.FChanged.wait(lock, ready);
+      driver.FChanged.wait(lock, ready);
     else
-      FDriver.FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+      driver.FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     if (s && s->SetLocked()) return 0;
-    if (!FDriver.FEvents.empty()) {
-      events = FDriver.FEvents.front() & FMask;
-      FDriver.FEvents.pop_front();
+    if (!driver.FEvents.empty()) {
+      events = driver.FEvents.front() & state->Mask;
+      driver.FEvents.pop_front();
     }
     return 0;
   }
 
  private:
+  // Guarded by the driver's mutex.
+  struct TDeviceState {
+    uint32_t Mask = 0;
+    int Waiters = 0;
+  };
   TRecordingDriver& FDriver;
-  uint32_t FMask = 0;  // guarded by the driver's mutex
+  std::shared_ptr<TDeviceState> FState = std::make_shared<TDeviceState>();
 };
 
 TRecordingDriver::TRecordingDriver() = default;
@@ -319,6 +334,11 @@ bool TRecordingDriver::DeviceOpen() const { return OpenDevices() > 0; }
 int TRecordingDriver::OpenDevices() const {
   std::lock_guard<std::mutex> lock(FMutex);
   return FOpenDevices;
+}
+
+int TRecordingDriver::DestroyedUnderWaiter() const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FDestroyedUnderWaiter;
 }
 
 int TRecordingDriver::LiveSignals() const {
