@@ -46,6 +46,8 @@ void DrainFd(int fd);
 // Counts the wake-up that ends a wait of the driver (WakeupsForTesting).
 void CountWakeup();
 
+// The flag and the eventfd change together, under the signal's mutex: a
+// wait that sees the flag clear sleeps on a descriptor that is clear too.
 class TLinuxSignal final : public TSignal {
  public:
   TLinuxSignal();
@@ -54,10 +56,15 @@ class TLinuxSignal final : public TSignal {
   void Reset() override;
   bool IsSet() const override { return FSet.load(); }
   int Fd() const { return FFd; }
+  // Unique for the life of the process: a new signal never passes for an
+  // old one whose descriptor number it got.
+  uint64_t Id() const { return FId; }
 
  private:
+  std::mutex FMutex;
   int FFd;
   std::atomic<bool> FSet{false};
+  const uint64_t FId;
 };
 
 class TLinuxDevice final : public TComDevice {
@@ -199,7 +206,8 @@ class TLinuxDevice final : public TComDevice {
   std::mutex FEventMutex;  // set-up of the descriptors below
   int FEpoll = -1;
   std::atomic<int> FWakeFd{-1};  // set once; kicked from any thread
-  int FStopFd = -1;  // stop signal currently in the epoll set
+  int FStopFd = -1;     // stop signal currently in the epoll set
+  uint64_t FStopId = 0;  // and its identity
   serial_icounter_struct FEventCount{};
   bool FRx80Above = false;
 

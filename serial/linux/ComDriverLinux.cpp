@@ -52,16 +52,26 @@ uint64_t WakeupsForTesting() { return gWakeups.load(); }
 
 // ---------------------------------------------------------------------------
 
-TLinuxSignal::TLinuxSignal() : FFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+namespace {
+std::atomic<uint64_t> gNextSignalId{1};
+}  // namespace
+
+TLinuxSignal::TLinuxSignal() : FFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), FId(gNextSignalId.fetch_add(1)) {
   if (FFd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 void TLinuxSignal::Set() {
-  if (!FSet.exchange(true)) SignalFd(FFd);
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FSet.load()) return;
+  SignalFd(FFd);
+  FSet.store(true);
 }
 
 void TLinuxSignal::Reset() {
-  if (FSet.exchange(false)) DrainFd(FFd);
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (!FSet.load()) return;
+  DrainFd(FFd);
+  FSet.store(false);
 }
 
 // ---------------------------------------------------------------------------

@@ -170,21 +170,22 @@ uint32_t TLinuxDevice::RxEdgeEvents(uint32_t mask) {
 int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeoutMs) {
   events = 0;
   if (int err = EnsureEventWait()) return err;
-  int stopFd = -1;
-  if (stop) {
-    auto* s = dynamic_cast<TLinuxSignal*>(stop);
-    if (!s) return EINVAL;
-    stopFd = s->Fd();
-  }
-  if (stopFd != FStopFd) {
+  auto* signal = dynamic_cast<TLinuxSignal*>(stop);
+  if (stop && !signal) return EINVAL;
+  // The signal is known by its identity: a closed one has left the epoll
+  // set by itself, and a new one may have got its descriptor number.
+  const uint64_t stopId = signal ? signal->Id() : 0;
+  if (stopId != FStopId) {
     if (FStopFd >= 0) ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FStopFd, nullptr);
     FStopFd = -1;
-    if (stopFd >= 0) {
+    FStopId = 0;
+    if (signal) {
       epoll_event ev{};
       ev.events = EPOLLIN;
       ev.data.u32 = 2;
-      if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, stopFd, &ev) != 0) return errno;
-      FStopFd = stopFd;
+      if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, signal->Fd(), &ev) != 0) return errno;
+      FStopFd = signal->Fd();
+      FStopId = stopId;
     }
   }
   const int64_t deadline = timeoutMs < 0 ? 0 : NowNs() + MsToNs(static_cast<uint64_t>(timeoutMs));

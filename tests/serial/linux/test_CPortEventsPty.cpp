@@ -18,6 +18,7 @@
 #include "CPort.h"
 #include "ComDriverLinux.h"
 #include "Pty.h"
+#include "Watchdog.h"
 
 using namespace cport;
 using cport::test::TPty;
@@ -226,6 +227,68 @@ TEST_F(PtyEvents, WaitForEventReportsWhatArrivesWhileItWaits) {
   std::string got;
   P.ReadStr(got, 20);
   EXPECT_EQ(got, "oldab\rcd");
+  P.Close();
+}
+
+// A new stop signal may get the descriptor number of one destroyed before:
+// the wait listens to the object it is given.
+TEST_F(PtyEvents, WaitForEventHearsEachNewStopSignal) {
+  P.SetEvents({});
+  P.Open();
+  TComEvents e{evRxChar};
+  P.WaitForEvent(e, P.Driver().CreateSignal().get(), 0);
+  auto stop = P.Driver().CreateSignal();
+  std::atomic<int> tid{0};
+  std::atomic<bool> done{false};
+  TComEvents got{evRxChar};
+  std::thread waiter([&] {
+    tid = test::ThreadId();
+    P.WaitForEvent(got, stop.get(), -1);
+    done = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return tid.load() != 0; }));
+  EXPECT_TRUE(WaitUntilPolling(tid));
+  stop->Set();
+  const bool ended = WaitUntil([&] { return done.load(); });
+  if (!ended) Pty.Send("x");  // let the waiter go, so the test can end
+  waiter.join();
+  EXPECT_TRUE(ended) << "the stop signal went unheard";
+  EXPECT_TRUE(got.Empty());
+  P.Close();
+}
+
+// A Set racing a Reset leaves the signal set or not set, never half of
+// each: a wait on a signal that reads as not set then sleeps.
+TEST_F(PtyEvents, ASignalSetAndResetAtOnceLeavesAWaitAsleep) {
+  P.SetEvents({});
+  P.Open();
+  auto stop = P.Driver().CreateSignal();
+  std::atomic<int> ready{0}, go{0}, done{0};
+  std::thread setter([&] {
+    for (int r = 1; r <= 200; ++r) {
+      while (ready.load() < r) {
+      }
+      go = r;
+      stop->Set();
+      done = r;
+    }
+  });
+  int spun = 0;
+  for (int r = 1; r <= 200; ++r) {
+    ready = r;
+    while (go.load() < r) {
+    }
+    stop->Reset();
+    while (done.load() < r) {
+    }
+    if (stop->IsSet()) stop->Reset();
+    TComEvents e{evRxChar};
+    const uint64_t before = lnx::WakeupsForTesting();
+    P.WaitForEvent(e, stop.get(), 1);
+    if (lnx::WakeupsForTesting() - before > 20) ++spun;
+  }
+  setter.join();
+  EXPECT_EQ(spun, 0) << "waits spun instead of sleeping";
   P.Close();
 }
 
