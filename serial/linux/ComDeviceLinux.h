@@ -6,12 +6,14 @@
 // ComEventLinux.cpp    the event wait and the modem-line helper
 //
 // Locks, outermost first: FIoMutex (transfers, the receive queue, the
-// read-path settings and time-outs), then FCountMutex (error counters) or
-// FModemMutex.  The event thread takes FIoMutex only to fill the receive
-// queue; status queries never wait for a transfer.
+// read-path settings and time-outs), then FCountMutex (error counters);
+// FEventMutex (the event wait's set-up and waiters) and FModemMutex (the
+// modem-line helper) are never held with another.  The event thread takes FIoMutex only to fill
+// the receive queue; nobody holds it while asleep.
 #pragma once
 
 #include <linux/serial.h>
+#include <pthread.h>
 #include <termios.h>
 
 #include <atomic>
@@ -132,6 +134,7 @@ class TLinuxDevice final : public TComDevice {
   ssize_t ReadBytes(uint8_t* dst, size_t want);
   ssize_t ReadAvailable(uint8_t* dst, size_t want);
   int PullLocked();
+  void SetRxWatch(bool on);
   ssize_t WriteSome(const uint8_t* src, size_t n);
   int OutQueue(int& count);
   int64_t DrainNs(int queued) const;
@@ -142,7 +145,11 @@ class TLinuxDevice final : public TComDevice {
   int ModemBits(int request, int bits);
   void StartModemHelper();
   void StopModemHelper();
-  void ModemLoop();
+
+ public:
+  void ModemLoop();  // the helper thread's body
+
+ private:
 
   // -- events (ComEventLinux.cpp) --------------------------------------------
   int EnsureEventWait();
@@ -211,13 +218,14 @@ class TLinuxDevice final : public TComDevice {
   serial_icounter_struct FEventCount{};
   bool FRx80Above = false;
 
+  std::atomic<uint64_t> FMaskSerial{0};  // a change ends a wait in progress
+  int FEventWaiters = 0;                 // under FEventMutex
+  std::atomic<bool> FEventDying{false};
+  std::condition_variable FEventLeft;
   // Modem-line helper thread.
   std::mutex FModemMutex;
-  std::condition_variable FModemCv;
-  std::thread FModemThread;
-  std::atomic<bool> FModemStop{false};
-  bool FModemDone = true;
-  int FModemSignal = 0;
+  pthread_t FModemThread{};
+  bool FModemRunning = false;
   std::atomic<bool> FMiwaitUnsupported{false};
 };
 

@@ -105,6 +105,13 @@ TLinuxDevice::~TLinuxDevice() {
   }
   if (FWorker.joinable()) FWorker.join();
   StopModemHelper();
+  {
+    // And the event wait: its waiter leaves with ECANCELED.
+    std::unique_lock<std::mutex> lock(FEventMutex);
+    FEventDying = true;
+    Kick();
+    FEventLeft.wait(lock, [this] { return FEventWaiters == 0; });
+  }
   if (FRs485) {
     serial_rs485 rs{};
     if (::ioctl(FFd, TIOCGRS485, &rs) == 0) {

@@ -11,4 +11,10 @@ namespace cport::lnx {
 // that spins.
 uint64_t WakeupsForTesting();
 
+// The modem-line helper sleeps in TIOCMIWAIT.  Tests replace that wait with
+// one that blocks in the kernel the same way (a pseudo-terminal has no modem
+// lines); the helper then runs on any terminal.  nullptr restores it.
+using TModemLineWait = int (*)(int fd);
+void SetModemLineWaitForTesting(TModemLineWait wait);
+
 }  // namespace cport::lnx

@@ -119,6 +119,14 @@ int TLinuxDevice::PullLocked() {
   return err;
 }
 
+// While the event character is watched, arrivals go through the driver's
+// receive queue, where it can be seen at once.
+void TLinuxDevice::SetRxWatch(bool on) {
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  FRxWatch = on;
+  FRxQueued = FRxWatch || FRxHead < FRxQueue.size();
+}
+
 ssize_t TLinuxDevice::ReadBytes(uint8_t* dst, size_t want) {
   if (!FRxQueued) return ReadAvailable(dst, want);
   const int err = PullLocked();

@@ -4,16 +4,20 @@
 // opens and closes with bytes flowing.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <semaphore>
 #include <thread>
+#include <vector>
 
 #include "CPort.h"
 #include "ComDriverLinux.h"
@@ -27,6 +31,16 @@ using cport::test::WaitUntilPolling;
 
 namespace {
 
+long ResidentKb() {
+  long pages = 0, resident = 0;
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  if (f) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
 double ProcessCpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -35,23 +49,22 @@ double ProcessCpuSeconds() {
 }
 
 // Stand-in for the modem-line wait (a pseudo-terminal has none): it blocks
-// in the kernel on an empty pipe, which a signal ends unless its handler
-// restarts the call, as with the real wait.
+// in the kernel on an empty pipe, in a call that is no cancellation point,
+// as the real wait does.
 int gLinePipe[2] = {-1, -1};
-std::atomic<int> gInLineWait{0};
+std::atomic<int> gLineWaits{0};
 int PipeLineWait(int) {
-  ++gInLineWait;
+  ++gLineWaits;
   char c;
-  const ssize_t n = ::read(gLinePipe[0], &c, 1);
-  --gInLineWait;
-  return n == 1 ? 0 : -1;
+  return ::syscall(SYS_read, gLinePipe[0], &c, 1) == 1 ? 0 : -1;
 }
 // The same, but it pauses before it blocks: a stop signal may land in the pause.
 int LateLineWait(int fd) {
   std::this_thread::sleep_for(std::chrono::milliseconds(3));
   return PipeLineWait(fd);
 }
-void ProgramHandler(int) {}
+std::atomic<int> gProgramHandlerRuns{0};
+void ProgramHandler(int) { ++gProgramHandlerRuns; }
 
 class PtyEvents : public ::testing::Test {
  protected:
@@ -330,47 +343,54 @@ TEST_F(PtyEvents, AHandlerMayCloseAndReopenItsPortAtOnce) {
   }
 }
 
+// Whatever the program does with signals, before or after Open: the
+// watch of the modem lines ends at Close, never runs the program's handler
+// and never leaves a disposition changed.
 TEST_F(PtyEvents, TheModemHelperEndsAtCloseWhateverTheProgramDoesWithSignals) {
   ASSERT_EQ(::pipe(gLinePipe), 0);
-  const int sig = SIGRTMIN + 3;
-  struct sigaction original {};
-  sigaction(sig, nullptr, &original);
-  auto handle = [sig](void (*handler)(int), int flags) {
-    struct sigaction sa {};
-    sa.sa_handler = handler;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = flags;
-    sigaction(sig, &sa, nullptr);
+  std::vector<struct sigaction> original(static_cast<size_t>(SIGRTMAX + 1));
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaction(sig, nullptr, &original[static_cast<size_t>(sig)]);
+  sigset_t all;
+  sigemptyset(&all);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&all, sig);
+  auto handleAll = [](void (*handler)(int), int flags) {
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+      struct sigaction sa {};
+      sa.sa_handler = handler;
+      sigemptyset(&sa.sa_mask);
+      sa.sa_flags = flags;
+      sigaction(sig, &sa, nullptr);
+    }
   };
+  gProgramHandlerRuns = 0;
   const struct {
     const char* Name;
-    bool ProgramDisposition;  // the program set the signal's disposition
+    bool AfterOpen;
     std::function<void()> Apply;
     lnx::TModemLineWait Wait = PipeLineWait;
     bool CloseAtOnce = false;  // not waiting until the helper sleeps
   } cases[] = {
-      {"blocked in the opening thread", false,
-       [sig] {
-         sigset_t set;
-         sigemptyset(&set);
-         sigaddset(&set, sig);
-         pthread_sigmask(SIG_BLOCK, &set, nullptr);
-       }},
-      {"ignored", true, [&] { handle(SIG_IGN, 0); }},
-      {"handled with SA_RESTART", true, [&] { handle(ProgramHandler, SA_RESTART); }},
+      {"blocked in the opening thread", false, [&] { pthread_sigmask(SIG_BLOCK, &all, nullptr); }},
+      {"ignored", false, [&] { handleAll(SIG_IGN, 0); }},
+      {"handled with SA_RESTART", false, [&] { handleAll(ProgramHandler, SA_RESTART); }},
+      {"ignored after Open", true, [&] { handleAll(SIG_IGN, 0); }},
+      {"handled with SA_RESTART after Open", true, [&] { handleAll(ProgramHandler, SA_RESTART); }},
+      {"set to its default after Open", true, [&] { handleAll(SIG_DFL, 0); }},
       {"left alone, closed before the helper sleeps", false, [] {}, LateLineWait, true},
   };
   for (const auto& c : cases) {
-    c.Apply();
     lnx::SetModemLineWaitForTesting(c.Wait);
-    struct sigaction program {};
-    sigaction(sig, nullptr, &program);
+    if (!c.AfterOpen) c.Apply();
     {
       TComPort p;
       p.SetPort(Pty.Path());
       p.SetEvents({evCTS});
+      const int waits = gLineWaits.load();
       p.Open();
-      ASSERT_TRUE(c.CloseAtOnce || WaitUntil([] { return gInLineWait.load() == 1; })) << c.Name;
+      ASSERT_TRUE(c.CloseAtOnce || WaitUntil([&] { return gLineWaits.load() > waits; })) << c.Name;
+      if (c.AfterOpen) c.Apply();
+      std::vector<struct sigaction> program(static_cast<size_t>(SIGRTMAX + 1));
+      for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaction(sig, nullptr, &program[static_cast<size_t>(sig)]);
       std::atomic<bool> closed{false};
       std::thread closer([&] {
         p.Close();
@@ -382,18 +402,15 @@ TEST_F(PtyEvents, TheModemHelperEndsAtCloseWhateverTheProgramDoesWithSignals) {
       }
       closer.join();
       EXPECT_TRUE(ended) << c.Name << ": Close hung";
+      for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        struct sigaction after {};
+        sigaction(sig, nullptr, &after);
+        EXPECT_EQ(after.sa_handler, program[static_cast<size_t>(sig)].sa_handler) << c.Name << ", signal " << sig;
+      }
     }
-    struct sigaction after {};
-    sigaction(sig, nullptr, &after);
-    if (c.ProgramDisposition) {  // left as the program set it
-      EXPECT_EQ(after.sa_handler, program.sa_handler) << c.Name;
-      EXPECT_EQ(after.sa_flags & SA_RESTART, program.sa_flags & SA_RESTART) << c.Name;
-    }
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    sigaction(sig, &original, nullptr);
+    EXPECT_EQ(gProgramHandlerRuns.load(), 0) << c.Name << ": the program's handler ran";
+    pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaction(sig, &original[static_cast<size_t>(sig)], nullptr);
   }
   lnx::SetModemLineWaitForTesting(nullptr);
   ::close(gLinePipe[0]);
