@@ -19,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -132,8 +133,9 @@ class TLinuxDevice final : public TComDevice {
   void UpdateTxQueued();
   // Reading from the line (through the receive queue when it is on).
   ssize_t ReadBytes(uint8_t* dst, size_t want);
-  ssize_t ReadAvailable(uint8_t* dst, size_t want);
+  ssize_t ReadAvailable(uint8_t* dst, size_t want, size_t* raw = nullptr);
   int PullLocked();
+  void RxRingChanged();
   void SetRxWatch(bool on);
   ssize_t WriteSome(const uint8_t* src, size_t n);
   int OutQueue(int& count);
@@ -198,13 +200,18 @@ class TLinuxDevice final : public TComDevice {
   bool FWorkerWakeSignalled = false;
   bool FWorkerStop = false;
   // The driver's receive queue, on while evRxFlag is watched (and until it
-  // has been read empty): the event wait sees the event character on arrival.
-  std::vector<uint8_t> FRxQueue;
-  size_t FRxHead = 0;
+  // has been read empty): the event wait sees the event character on
+  // arrival.  A ring of fixed size, taken from the terminal only as far as
+  // it has room (the rest waits in the kernel, under its flow control), and
+  // released once it is empty and no longer watched.
+  struct TRxRing {
+    std::unique_ptr<uint8_t[]> Data;
+    size_t Head = 0, Count = 0;
+  };
+  TRxRing FRxRing;
   bool FRxWatch = false;
-  bool FRxQueued = false;
+  bool FRxQueued = false;  // reads go through the ring
   char FEvtChar = 0;
-  std::atomic<uint32_t> FRxQueueSize{0};
 
   // Event wait (one waiter at a time: the event thread or WaitForEvent).
   std::atomic<uint32_t> FMask{0};

@@ -207,17 +207,21 @@ int TLinuxDevice::SetupComm(uint32_t inputSize, uint32_t /*outputSize*/) {
 int TLinuxDevice::ClearCommError(uint32_t& errors, TComStat& stat) {
   errors = 0;
   stat = TComStat{};
-  int in = 0;
-  if (::ioctl(FFd, FIONREAD, &in) != 0) {
-    const int err = errno;
-    if (!(FHungUp.load() && err == EIO)) return err;
-    in = 0;
+  {
+    // Bytes the driver has taken into its own queue count too, and none
+    // twice: nothing moves from the terminal to the queue meanwhile.
+    std::lock_guard<std::mutex> lock(FIoMutex);
+    int in = 0;
+    if (::ioctl(FFd, FIONREAD, &in) != 0) {
+      const int err = errno;
+      if (!(FHungUp.load() && err == EIO)) return err;
+      in = 0;
+    }
+    stat.cbInQue = static_cast<uint32_t>(std::max(in, 0) + static_cast<int64_t>(FRxRing.Count));
   }
   int out = 0;
   if (!FHungUp.load())
     if (int err = OutQueue(out)) return err;
-  // Bytes the driver has taken into its own queue count too.
-  stat.cbInQue = static_cast<uint32_t>(std::max(in, 0)) + FRxQueueSize.load();
   stat.cbOutQue = static_cast<uint32_t>(std::max(out, 0));
   {
     std::lock_guard<std::mutex> lock(FCountMutex);

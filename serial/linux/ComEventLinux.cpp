@@ -132,9 +132,10 @@ uint32_t TLinuxDevice::RxEdgeEvents(uint32_t mask) {
     }
   }
   if (mask & EV_RX80FULL_BIT) {
+    std::lock_guard<std::mutex> lock(FIoMutex);  // the terminal and the driver's queue at one moment
     int in = 0;
     if (::ioctl(FFd, FIONREAD, &in) == 0) {
-      const uint64_t held = static_cast<uint64_t>(in) + FRxQueueSize.load();
+      const uint64_t held = static_cast<uint64_t>(in) + FRxRing.Count;
       const bool above = held * 10 >= static_cast<uint64_t>(FInputSize.load()) * 8;
       if (above && !FRx80Above) bits |= EV_RX80FULL_BIT;
       FRx80Above = above;

@@ -59,10 +59,13 @@ void Merge(int64_t& timeout, int64_t other) {
 // ---------------------------------------------------------------------------
 // The line
 
-ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want) {
+// raw: the bytes the terminal gave, before the read-path filters.
+ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want, size_t* raw) {
+  if (raw) *raw = 0;
   for (;;) {
     ssize_t n = ::read(FFd, dst, want);
     if (n > 0) {
+      if (raw) *raw = static_cast<size_t>(n);
       size_t m = static_cast<size_t>(n);
       if (FLine.Marked) m = UnmarkBytes(dst, m, FMark, FLine.ReplaceMarked, FLine.ReplaceChar);
       if (FLine.DiscardNull) m = DropNulls(dst, m);
@@ -86,28 +89,40 @@ ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want) {
   }
 }
 
-// Moves what the terminal holds into the driver's receive queue, looking for
-// the event character on the way.
+void TLinuxDevice::RxRingChanged() {
+  if (FRxRing.Count == 0) {
+    FRxRing.Head = 0;
+    if (!FRxWatch) FRxRing.Data.reset();
+  }
+  FRxQueued = FRxWatch || FRxRing.Count > 0;
+}
+
+// Moves what the terminal holds into the driver's receive queue, as far as
+// it has room, looking for the event character on the way.
 int TLinuxDevice::PullLocked() {
-  uint8_t buf[4096];
+  TRxRing& q = FRxRing;
+  if (!q.Data) q.Data = std::make_unique_for_overwrite<uint8_t[]>(kRxQueueLimit);
   int err = 0;
   size_t got = 0;
   bool flag = false;
-  while (FRxQueue.size() - FRxHead < kRxQueueLimit) {
-    const ssize_t n = ReadAvailable(buf, sizeof buf);
+  while (q.Count < kRxQueueLimit) {
+    const size_t tail = (q.Head + q.Count) % kRxQueueLimit;
+    const size_t room = std::min(kRxQueueLimit - q.Count, kRxQueueLimit - tail);
+    size_t raw = 0;
+    const ssize_t n = ReadAvailable(q.Data.get() + tail, room, &raw);
     if (n < 0) {
       err = static_cast<int>(-n);
       break;
     }
     if (n == 0) break;
     const auto m = static_cast<size_t>(n);
-    if (FRxWatch && std::memchr(buf, static_cast<unsigned char>(FEvtChar), m)) flag = true;
-    FRxQueue.insert(FRxQueue.end(), buf, buf + m);
+    if (FRxWatch && std::memchr(q.Data.get() + tail, static_cast<unsigned char>(FEvtChar), m)) flag = true;
+    q.Count += m;
     got += m;
-    if (m < sizeof buf) break;  // the terminal is empty: spare the call that says so
+    if (raw < room) break;  // the terminal is empty: spare the call that says so
   }
+  RxRingChanged();
   if (got) {
-    FRxQueueSize.store(static_cast<uint32_t>(FRxQueue.size() - FRxHead));
     if (flag && (FMask.load() & EV_RXFLAG_BIT)) {
       FPending.fetch_or(EV_RXFLAG_BIT);
       Kick();
@@ -124,23 +139,24 @@ int TLinuxDevice::PullLocked() {
 void TLinuxDevice::SetRxWatch(bool on) {
   std::lock_guard<std::mutex> lock(FIoMutex);
   FRxWatch = on;
-  FRxQueued = FRxWatch || FRxHead < FRxQueue.size();
+  RxRingChanged();
 }
 
+// Bytes the driver has queued come before those still in the terminal.
 ssize_t TLinuxDevice::ReadBytes(uint8_t* dst, size_t want) {
   if (!FRxQueued) return ReadAvailable(dst, want);
   const int err = PullLocked();
-  const size_t have = FRxQueue.size() - FRxHead;
-  if (have == 0) return err ? -err : 0;
-  const size_t n = std::min(have, want);
-  std::memcpy(dst, FRxQueue.data() + FRxHead, n);
-  FRxHead += n;
-  if (FRxHead == FRxQueue.size()) {
-    FRxQueue.clear();
-    FRxHead = 0;
-    FRxQueued = FRxWatch;
+  TRxRing& q = FRxRing;
+  if (q.Count == 0) return err ? -err : 0;
+  size_t n = std::min(q.Count, want);
+  for (size_t done = 0; done < n;) {
+    const size_t part = std::min(n - done, kRxQueueLimit - q.Head);
+    std::memcpy(dst + done, q.Data.get() + q.Head, part);
+    q.Head = (q.Head + part) % kRxQueueLimit;
+    q.Count -= part;
+    done += part;
   }
-  FRxQueueSize.store(static_cast<uint32_t>(FRxQueue.size() - FRxHead));
+  RxRingChanged();
   return static_cast<ssize_t>(n);
 }
 
@@ -308,9 +324,11 @@ TLinuxDevice::TWaitFor TLinuxDevice::Step(TDirection& d, const TIoRequest* until
 }
 
 bool TLinuxDevice::StepRead(TIoRequest& r, int64_t now, TWaitFor& w) {
-  if (r.JustTried) {
-    r.JustTried = false;  // the start has just looked: wait first
-  } else {
+  // A read is ready when the driver's queue or the terminal holds bytes; the
+  // start has just looked at both, but the queue may have filled since.
+  const bool look = !r.JustTried || FRxRing.Count > 0;
+  r.JustTried = false;
+  if (look) {
     const ssize_t n = ReadBytes(r.ReadBuffer + r.Transferred, r.Requested - r.Transferred);
     if (n < 0) {
       Complete(r, static_cast<int>(-n));
@@ -498,25 +516,21 @@ void TLinuxDevice::WakeMover(TDirection& d) {
   }
 }
 
+// Clearing input empties the driver's queue and the terminal in one step:
+// nothing can move from one to the other in between.
 int TLinuxDevice::PurgeComm(uint32_t flags) {
   const bool rx = flags & PURGE_RXCLEAR_FLAG, tx = flags & PURGE_TXCLEAR_FLAG;
-  {
-    std::lock_guard<std::mutex> lock(FIoMutex);
-    if (flags & PURGE_RXABORT_FLAG) AbortLocked(FRx);
-    if (flags & PURGE_TXABORT_FLAG) AbortLocked(FTx);
-    if (rx) {
-      FMark = TMarkState{};
-      FRxQueue.clear();
-      FRxHead = 0;
-      FRxQueueSize.store(0);
-      FRxQueued = FRxWatch;
-    }
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  if (flags & PURGE_RXABORT_FLAG) AbortLocked(FRx);
+  if (flags & PURGE_TXABORT_FLAG) AbortLocked(FTx);
+  if (rx) {
+    FMark = TMarkState{};
+    FRxRing.Count = 0;
+    RxRingChanged();
   }
-  if (rx || tx) {
-    if (::tcflush(FFd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) {
-      const int err = errno;
-      if (!(FHungUp.load() && err == EIO)) return err;
-    }
+  if ((rx || tx) && ::tcflush(FFd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) {
+    const int err = errno;
+    if (!(FHungUp.load() && err == EIO)) return err;
   }
   return 0;
 }
