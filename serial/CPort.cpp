@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "DeviceSlot.h"
+
 namespace cport {
 
 // ---------------------------------------------------------------------------
@@ -82,7 +84,7 @@ uint32_t BaudRateValue(TBaudRate rate) {
 // Construction
 
 TCustomComPort::TCustomComPort(TComponent* owner, TComDriver* driver)
-    : TComponent(owner), FDriver(driver ? driver : &DefaultComDriver()) {
+    : TComponent(owner), FDriver(driver ? driver : &DefaultComDriver()), FSlot(std::make_shared<TDeviceSlot>()) {
   FParity.SetComPort(this);
   FBuffer.SetComPort(this);
   FFlowControl.SetComPort(this);
@@ -290,15 +292,16 @@ void TCustomComPort::CreateHandle() {
   std::unique_ptr<TComDevice> device;
   if (int err = FDriver->Open(FPort, device)) throw EComPort(CError_OpenFailed, err);
   FDevice = std::move(device);
+  FSlot->Attach(FDevice.get());
 }
 
+// Other threads may be inside the device: they are woken and waited for
+// before it goes.
 void TCustomComPort::DestroyHandle() {
-  std::unique_ptr<TComDevice> device;
-  {
-    std::lock_guard<std::mutex> lock(FDeviceMutex);
-    device = std::move(FDevice);
-  }
-  // Destroying the device ends what still waits in it on other threads.
+  if (!FDevice) return;
+  FSlot->Detach();
+  FDevice.reset();
+  FSlot->Released();
 }
 
 void TCustomComPort::Open() {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <linux/serial.h>
+#include <sys/types.h>
 #include <pthread.h>
 #include <termios.h>
 
@@ -72,7 +73,7 @@ class TLinuxSignal final : public TSignal {
 
 class TLinuxDevice final : public TComDevice {
  public:
-  TLinuxDevice(int fd, const termios& original, bool pseudoTerminal);
+  TLinuxDevice(int fd, dev_t deviceNumber, const termios& original, bool pseudoTerminal);
   ~TLinuxDevice() override;
 
   int SetCommState(const TDCB& dcb) override;
@@ -82,6 +83,7 @@ class TLinuxDevice final : public TComDevice {
   TIoResult StartRead(TIoRequest& request, void* buffer, uint32_t count) override;
   TIoResult GetResult(TIoRequest& request, bool wait) override;
   TIoResult Transfer(TIoRequest& request, bool write, void* buffer, uint32_t count) override;
+  void CancelTransfer(TIoRequest& request, bool write) override;
   int PurgeComm(uint32_t flags) override;
   int ClearCommError(uint32_t& errors, TComStat& stat) override;
   int GetCommModemStatus(uint32_t& status) override;
@@ -160,6 +162,7 @@ class TLinuxDevice final : public TComDevice {
   void Hangup();
 
   const int FFd;
+  const dev_t FDeviceNumber;  // this process's only open of the device
   const termios FOriginal;
   const bool FHasTxQueue;  // a pseudo-terminal passes bytes on at once
   termios FTermios;        // as last set (the setting thread only)

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -16,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <system_error>
 
 #include "ComDeviceLinux.h"
@@ -45,6 +45,10 @@ void DrainFd(int fd) {
 
 namespace {
 std::atomic<uint64_t> gWakeups{0};
+// The devices this process has open.  The record lock on a device belongs
+// to the process, so it cannot tell two opens of one process apart.
+std::mutex gOpenMutex;
+std::set<dev_t> gOpenDevices;
 }  // namespace
 
 void CountWakeup() { gWakeups.fetch_add(1, std::memory_order_relaxed); }
@@ -76,8 +80,8 @@ void TLinuxSignal::Reset() {
 
 // ---------------------------------------------------------------------------
 
-TLinuxDevice::TLinuxDevice(int fd, const termios& original, bool pseudoTerminal)
-    : FFd(fd), FOriginal(original), FHasTxQueue(!pseudoTerminal), FTermios(original) {
+TLinuxDevice::TLinuxDevice(int fd, dev_t deviceNumber, const termios& original, bool pseudoTerminal)
+    : FFd(fd), FDeviceNumber(deviceNumber), FOriginal(original), FHasTxQueue(!pseudoTerminal), FTermios(original) {
   // A pseudo-terminal has neither modem lines nor error counters: asking
   // would cost calls on every open.
   FModemUnsupported.store(pseudoTerminal);
@@ -127,7 +131,9 @@ TLinuxDevice::~TLinuxDevice() {
   CloseFd(FWorkerWake);
   CloseFd(FRx.WakeFd);
   CloseFd(FTx.WakeFd);
-  ::close(FFd);
+  ::close(FFd);  // releases the record lock
+  std::lock_guard<std::mutex> lock(gOpenMutex);
+  gOpenDevices.erase(FDeviceNumber);
 }
 
 // ---------------------------------------------------------------------------
@@ -306,15 +312,33 @@ class TLinuxDriver final : public TComDriver {
     if (!PortPath(port, path)) return port.empty() ? ENOENT : EINVAL;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
-    auto fail = [fd](int err) {
+    dev_t key = 0;
+    auto fail = [fd, &key](int err) {
+      if (key) {
+        std::lock_guard<std::mutex> lock(gOpenMutex);
+        gOpenDevices.erase(key);
+      }
       ::close(fd);
       return err;
     };
     termios original{};
     if (::tcgetattr(fd, &original) != 0) return fail(errno);  // not a terminal: ENOTTY
-    // Exclusive: the lock keeps out every other opener (root included), the
-    // terminal's own flag every unprivileged one.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    {
+      std::lock_guard<std::mutex> lock(gOpenMutex);
+      if (!gOpenDevices.insert(st.st_rdev).second) return fail(EBUSY);
+      key = st.st_rdev;
+    }
+    // Exclusive: a record lock keeps out every other process (root
+    // included), the terminal's own flag every unprivileged opener.  The
+    // record lock belongs to this process, not to the open file: a child
+    // forked meanwhile shares the descriptor but never the lock, so neither
+    // a child that runs on nor one that has exec'd or ended keeps the port.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &whole) != 0) return fail(errno == EACCES ? EAGAIN : errno);
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
     const bool pseudoTerminal = IsPseudoTerminal(fd);
     // USB adapters hold received bytes up to 16 ms unless asked not to.
@@ -324,7 +348,7 @@ class TLinuxDriver final : public TComDriver {
       ::ioctl(fd, TIOCSSERIAL, &ss);
     }
     try {
-      device = std::make_unique<TLinuxDevice>(fd, original, pseudoTerminal);
+      device = std::make_unique<TLinuxDevice>(fd, key, original, pseudoTerminal);
     } catch (const std::bad_alloc&) {
       ::ioctl(fd, TIOCNXCL);
       return fail(ENOMEM);

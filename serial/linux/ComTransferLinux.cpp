@@ -518,6 +518,16 @@ void TLinuxDevice::WakeMover(TDirection& d) {
 
 // Clearing input empties the driver's queue and the terminal in one step:
 // nothing can move from one to the other in between.
+void TLinuxDevice::CancelTransfer(TIoRequest& r, bool write) {
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  TDirection& d = Dir(write);
+  if (std::find(d.Queue.begin(), d.Queue.end(), &r) == d.Queue.end()) return;
+  Complete(r, ECANCELED);
+  // Its mover or the helper thread may be asleep on its account.
+  WakeMover(d);
+  KickWorker();
+}
+
 int TLinuxDevice::PurgeComm(uint32_t flags) {
   const bool rx = flags & PURGE_RXCLEAR_FLAG, tx = flags & PURGE_TXCLEAR_FLAG;
   std::lock_guard<std::mutex> lock(FIoMutex);

@@ -467,6 +467,22 @@ TEST_F(Events, NothingOfABatchIsReportedAfterAHandlerClosedThePort) {
   }
 }
 
+// With smNone the event thread reads the parity setting (for the error
+// flags) while the main thread changes it: run under ThreadSanitizer in CI.
+TEST_F(Events, ParityCheckingMayChangeWhileTheEventThreadReadsErrors) {
+  P.SetSyncMethod(smNone);
+  std::atomic<int> batches{0};
+  P.OnError = [&](TCustomComPort*, TComErrors) { ++batches; };
+  P.Open();
+  for (int i = 0; i < 100; ++i) {
+    D.SetErrorWord(CE_RXPARITY_BIT | CE_FRAME_BIT);
+    D.RaiseEvents(EV_ERR_BIT);
+    P.Parity().SetCheck(i % 2 == 0);
+    ASSERT_TRUE(WaitUntil([&] { return batches.load() > i; })) << i;
+  }
+  P.Close();
+}
+
 // -- waiting for one event ------------------------------------------------------------------
 
 TEST_F(Events, WaitForEventIsRefusedBesideTheEventThread) {

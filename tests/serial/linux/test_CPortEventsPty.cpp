@@ -305,6 +305,33 @@ TEST_F(PtyEvents, ASignalSetAndResetAtOnceLeavesAWaitAsleep) {
   P.Close();
 }
 
+// Close ends a WaitForEvent of another thread and waits for it to leave;
+// the stop signal may be set afterwards.
+TEST_F(PtyEvents, CloseEndsAWaitForEventOfAnotherThread) {
+  P.SetEvents({});
+  P.Open();
+  auto stop = P.Driver().CreateSignal();
+  std::atomic<int> tid{0}, code{-1};
+  std::thread waiter([&] {
+    tid = test::ThreadId();
+    TComEvents e{evRxChar};
+    try {
+      P.WaitForEvent(e, stop.get(), -1);
+      code = 0;
+    } catch (const EComPort& x) {
+      code = x.ComErrorCode();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return tid.load() != 0; }));
+  EXPECT_TRUE(WaitUntilPolling(tid));
+  test::SetTestDeadline(20);
+  P.Close();
+  EXPECT_TRUE(WaitUntil([&] { return code.load() != -1; })) << "Close did not end the wait";
+  stop->Set();
+  waiter.join();
+  EXPECT_EQ(code.load(), 21);
+}
+
 TEST_F(PtyEvents, ClosingDiscardsWhatIsStillQueued) {
   P.Open();
   Pty.Send("left behind");

@@ -5,7 +5,9 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -766,6 +768,133 @@ TEST_F(PtyPort, ADeviceWithoutModemLinesOrCountersReportsNothingSet) {
   } catch (const EComPort& e) {
     EXPECT_EQ(e.ComErrorCode(), 12);
   }
+}
+
+// A record released while its transfer is pending ends that transfer first:
+// nothing of it goes out later, and the driver keeps no pointer to it.
+TEST_F(PtyPort, ReleasingARecordEndsItsPendingTransfer) {
+  P.Open();
+  P.SetXonXoff(false);  // as if XOFF had come: output holds
+  PAsync a = nullptr, b = nullptr;
+  InitAsync(a);
+  EXPECT_EQ(P.WriteAsync("held", 4, a), 0);
+  DoneAsync(a);
+  InitAsync(b);  // likely where the released record was
+  EXPECT_EQ(P.WriteAsync("next", 4, b), 0);
+  P.SetXonXoff(true);
+  EXPECT_EQ(P.WaitForAsync(b), 4);
+  DoneAsync(b);
+  EXPECT_EQ(P.WriteStr("M"), 1);
+  EXPECT_EQ(Pty.Receive(5), "nextM");
+}
+
+// The string handed to WriteStrAsync may go at once (a temporary): the
+// bytes written are the record's own copy.
+TEST_F(PtyPort, WriteStrAsyncWritesFromTheRecordsOwnCopy) {
+  P.Open();
+  P.SetXonXoff(false);
+  PAsync a = nullptr;
+  InitAsync(a);
+  const std::string frame(32, 'f');  // longer than a string holds inside itself
+  EXPECT_EQ(P.WriteStrAsync(std::string(frame), a), 0);
+  std::string reuse(32, '!');  // likely in the memory the temporary had
+  P.SetXonXoff(true);
+  EXPECT_EQ(P.WaitForAsync(a), 32);
+  DoneAsync(a);
+  EXPECT_EQ(Pty.Receive(32), frame);
+}
+
+// Transfers and queries on other threads while the owner closes the port:
+// each completes before the close or fails as on a closed port (or as
+// aborted); none touches a released device.
+TEST_F(PtyPort, TransfersOnOtherThreadsWhileThePortCloses) {
+  P.Open();
+  std::atomic<int> rounds{0};
+  std::atomic<int> failures{0};
+  auto worker = [&](std::function<void()> op, int code) {
+    return std::thread([&, op, code] {
+      for (;;) {
+        try {
+          op();
+          ++rounds;
+        } catch (const EComPort& e) {
+          const bool expected = e.ComErrorCode() == code &&
+                                (e.SystemErrorCode() == EBADF || e.SystemErrorCode() == ECANCELED);
+          EXPECT_TRUE(expected) << e.what();
+          ++failures;
+          return;
+        }
+      }
+    });
+  };
+  std::thread writer = worker([&] { P.WriteStr("x"); }, 2);
+  std::thread reader = worker(
+      [&] {
+        char buf[8];
+        P.Read(buf, 8);
+      },
+      3);
+  std::thread counter = worker([&] { P.InputCount(); }, 10);
+  ASSERT_TRUE(WaitUntil([&] { return rounds.load() > 100; }));
+  P.Close();
+  writer.join();
+  reader.join();
+  counter.join();
+  EXPECT_EQ(failures.load(), 3);
+}
+
+// The port's lock belongs to the process: a child forked while it is open
+// never holds it (running or gone), and other processes stay out.
+TEST_F(PtyPort, ChildrenOfTheProgramNeverHoldThePort) {
+  int hold[2];
+  ASSERT_EQ(::pipe(hold), 0);
+  P.Open();
+  const pid_t sleeper = ::fork();  // a child that does not exec, and lives on
+  if (sleeper == 0) {
+    char c;
+    _exit(::read(hold[0], &c, 1) == 1 ? 0 : 1);
+  }
+  P.Close();
+  EXPECT_NO_THROW(P.Open()) << "the child kept the port";
+  const pid_t other = ::fork();  // another process (another instance of a program) taking the port
+  if (other == 0) {
+    const int fd = ::open(Pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    _exit(fd >= 0 && ::fcntl(fd, F_SETLK, &whole) != 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(other, &status, 0), other);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened the port";
+  ASSERT_EQ(::write(hold[1], "x", 1), 1);
+  ASSERT_EQ(::waitpid(sleeper, &status, 0), sleeper);
+  ::close(hold[0]);
+  ::close(hold[1]);
+  P.Close();
+
+  // Programs start others while ports open and close.
+  std::atomic<bool> stop{false};
+  std::thread spawner([&] {
+    char arg0[] = "true";
+    char* argv[] = {arg0, nullptr};
+    while (!stop) {
+      pid_t pid;
+      if (::posix_spawn(&pid, "/bin/true", nullptr, nullptr, argv, environ) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  });
+  int refused = 0;
+  for (int i = 0; i < 500; ++i) {
+    try {
+      P.Open();
+      P.Close();
+    } catch (const EComPort&) {
+      ++refused;
+    }
+  }
+  stop = true;
+  spawner.join();
+  EXPECT_EQ(refused, 0) << "opens refused while children were started";
 }
 
 TEST_F(PtyPort, TransmitCharAndXoffControlTheOutput) {
