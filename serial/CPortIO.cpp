@@ -84,10 +84,10 @@ uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
   return r.Transferred;
 }
 
-// The queue is asked only when a link can hear the answer: the query costs
-// system calls on every read of a program that has no links.
+// The queue is asked only when a link can hear the answer (callers check):
+// the query costs system calls on every read of a program that has no links.
 void TCustomComPort::ReadDone() {
-  if (AnyLink() && InputCount() == 0) SendSignalToLink(leRx, false);
+  if (InputCount() == 0) SendSignalToLink(leRx, false);
 }
 
 namespace {
@@ -135,8 +135,9 @@ int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& as
 int32_t TCustomComPort::WaitForAsync(PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   const uint32_t transferred = Complete(async->IoRequest, async->Operation);
-  if (async->Operation == okRead)
-    ReadDone();
+  if (async->Operation == okRead) {
+    if (AnyLink()) ReadDone();
+  }
   else if (AnyLink() && async->DataCopy)  // never after a read: its bytes were not sent now
     TxNotifyLink(async->DataCopy.get(), async->DataSize);
   return static_cast<int32_t>(transferred);
@@ -194,7 +195,7 @@ int32_t TCustomComPort::Read(void* buffer, int32_t count) {
     r = device->Transfer(req, false, buffer, static_cast<uint32_t>(count));
   }
   if (r.Status != TIoStatus::Completed) throw EComPort(CError_ReadFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
-  ReadDone();
+  if (AnyLink()) ReadDone();
   return static_cast<int32_t>(r.Transferred);
 }
 

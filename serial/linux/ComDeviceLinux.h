@@ -113,6 +113,8 @@ class TLinuxDevice final : public TComDevice {
   };
   using TLock = std::unique_lock<std::mutex>;
   TDirection& Dir(bool write) { return write ? FTx : FRx; }
+  bool PlainRead(TIoRequest& r, uint8_t* buffer, uint32_t count, TIoResult& res);
+  void UpdatePlainReads();
   TIoResult Start(TIoRequest& r, bool write, void* buffer, uint32_t count, bool inlineMover);
   TIoResult StartReadLocked(TIoRequest& r, bool inlineMover);
   TIoResult StartWriteLocked(TIoRequest& r, bool inlineMover);
@@ -194,6 +196,10 @@ class TLinuxDevice final : public TComDevice {
   TDirection FRx, FTx;
   int FUsers = 0;         // threads inside a waiting call
   bool FDying = false;
+  // A blocking read may take the terminal's bytes without the lock (see
+  // ComTransferLinux.cpp); FPlainReaders counts those doing so now.
+  std::atomic<bool> FPlainReads{false};
+  std::atomic<int> FPlainReaders{0};
   std::atomic<int> FTxQueued{0};  // writes started and not completed
   // The helper thread that moves transfers nobody waits for.
   std::thread FWorker;

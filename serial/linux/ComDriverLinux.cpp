@@ -94,6 +94,8 @@ TLinuxDevice::TLinuxDevice(int fd, dev_t deviceNumber, const termios& original, 
   }
   // Until the first SetCommTimeouts: return at once with what has arrived.
   FTimeouts.ReadIntervalTimeout = TIMEOUT_ALL_BITS;
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  UpdatePlainReads();
 }
 
 TLinuxDevice::~TLinuxDevice() {
@@ -103,6 +105,7 @@ TLinuxDevice::~TLinuxDevice() {
     AbortLocked(FRx);
     AbortLocked(FTx);
     FDying = true;
+    UpdatePlainReads();
     FWorkerStop = true;
     KickWorker();
     FIoDone.wait(lock, [this] { return FUsers == 0; });
@@ -155,6 +158,7 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
     std::lock_guard<std::mutex> lock(FIoMutex);
     if (x.Marked != FLine.Marked) FMark = TMarkState{};
     FLine = x;
+    UpdatePlainReads();
     FEvtChar = dcb.EvtChar;
   }
   if (x.CustomBaud) {
@@ -197,6 +201,7 @@ int TLinuxDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
     FReadMode = TReadMode::FirstByte;  // return with the first bytes, waiting up to the constant
   else
     FReadMode = TReadMode::Timed;
+  UpdatePlainReads();
   return 0;
 }
 

@@ -12,6 +12,13 @@
 // Every decision about a request is taken under FIoMutex; an abort completes
 // the requests under it and signals the eventfd of a mover asleep in ppoll,
 // whose count stays until that mover takes it.
+//
+// A blocking read that returns at once, on a line without read-path filters
+// and with nothing queued or pending for reading, is one read() of the
+// terminal and takes no lock (an empty read, polled in a loop, costs the
+// system call alone).  It decides nothing about a request and never sleeps,
+// so no wake-up can pass it by; whatever makes reads need the lock waits
+// until such reads in flight have returned.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -22,6 +29,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "ComDeviceLinux.h"
 
@@ -95,6 +103,7 @@ void TLinuxDevice::RxRingChanged() {
     if (!FRxWatch) FRxRing.Data.reset();
   }
   FRxQueued = FRxWatch || FRxRing.Count > 0;
+  UpdatePlainReads();
 }
 
 // Moves what the terminal holds into the driver's receive queue, as far as
@@ -206,10 +215,52 @@ TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
 }
 
 TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32_t count) {
+  if (!write && count > 0 && FPlainReads.load(std::memory_order_acquire)) {
+    TIoResult res;
+    if (PlainRead(r, static_cast<uint8_t*>(buffer), count, res)) return res;
+  }
   TLock lock(FIoMutex);
   const TIoResult res = Start(r, write, buffer, count, true);
   if (res.Status != TIoStatus::Pending) return res;
   return MoveInline(lock, r);
+}
+
+bool TLinuxDevice::PlainRead(TIoRequest& r, uint8_t* buffer, uint32_t count, TIoResult& res) {
+  FPlainReaders.fetch_add(1);
+  if (!FPlainReads.load()) {
+    FPlainReaders.fetch_sub(1);
+    return false;
+  }
+  ssize_t n;
+  do n = ::read(FFd, buffer, count);
+  while (n < 0 && errno == EINTR);
+  const int err = n < 0 ? errno : 0;
+  FPlainReaders.fetch_sub(1);
+  r = TIoRequest{};
+  r.Requested = count;
+  r.ReadBuffer = buffer;
+  if (n > 0 || err == EAGAIN) {
+    r.Transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
+    res.Transferred = r.Transferred;
+    return true;
+  }
+  // With VMIN 1 an empty queue is EAGAIN: nothing read means hung up.
+  if (n == 0 || err == EIO) Hangup();
+  r.Error = n == 0 ? EIO : err;
+  res = Failed(r.Error);
+  return true;
+}
+
+// Under FIoMutex, whenever one of its conditions changes.
+void TLinuxDevice::UpdatePlainReads() {
+  const bool plain = FRx.Queue.empty() && !FRxQueued && FReadMode == TReadMode::Immediate && !FLine.Marked &&
+                     !FLine.DiscardNull && !FLine.DsrSensitivity && !FDying;
+  if (plain == FPlainReads.load(std::memory_order_relaxed)) return;
+  FPlainReads.store(plain);
+  // Reads already past the check finish first: they read the terminal
+  // directly, which the driver's queue, a filter or the end must not race.
+  if (!plain)
+    while (FPlainReaders.load() != 0) std::this_thread::yield();
 }
 
 TIoResult TLinuxDevice::Start(TIoRequest& r, bool write, void* buffer, uint32_t count, bool inlineMover) {
@@ -297,7 +348,10 @@ int TLinuxDevice::Enqueue(TIoRequest& r, bool inlineMover) {
   d.Queue.push_back(&r);
   r.Pending = true;
   if (head) Activate(r, NowNs());
-  if (r.Write) UpdateTxQueued();
+  if (r.Write)
+    UpdateTxQueued();
+  else
+    UpdatePlainReads();
   if (!(inlineMover && head)) KickWorker();
   return 0;
 }
@@ -424,7 +478,10 @@ void TLinuxDevice::Complete(TIoRequest& r, int error) {
   r.Pending = false;
   r.Running = false;
   r.Error = error;
-  if (r.Write) UpdateTxQueued();
+  if (r.Write)
+    UpdateTxQueued();
+  else
+    UpdatePlainReads();
   FIoDone.notify_all();
 }
 

@@ -559,6 +559,42 @@ TEST_F(PtyEvents, TheInputCountIsExactWhileArrivalsMoveIntoTheDriversQueue) {
   P.Close();
 }
 
+// Reads that take the terminal's bytes directly and a wait that moves them
+// into the driver's own queue (watching the event character) meet: the
+// bytes still arrive once and in order.
+TEST_F(PtyEvents, BytesStayInOrderWhileAnotherThreadStartsAndEndsWatchingForTheEventCharacter) {
+  P.SetEvents({});
+  P.SetEventChar('\r');
+  P.Open();
+  constexpr int kTotal = 1 << 20;
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    std::string block(4096, '\0');
+    for (int sent = 0; sent < kTotal; sent += static_cast<int>(block.size())) {
+      for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((sent + static_cast<int>(i)) % 251);
+      Pty.Send(block);
+    }
+  });
+  std::thread watcher([&] {
+    while (!done) {
+      TComEvents e{evRxFlag};
+      P.WaitForEvent(e, nullptr, 1);
+    }
+  });
+  int got = 0, broken = -1;
+  char buf[512];
+  while (got < kTotal && broken < 0) {
+    const int32_t n = P.Read(buf, sizeof buf);
+    for (int32_t i = 0; i < n && broken < 0; ++i, ++got)
+      if (static_cast<unsigned char>(buf[i]) != got % 251) broken = got;
+  }
+  done = true;
+  watcher.join();
+  sender.join();
+  EXPECT_EQ(broken, -1) << "out of order at byte " << broken;
+  P.Close();
+}
+
 // What was read reaches OnRxBuf, not what was counted: dropped zero bytes
 // leave no stale bytes behind.
 TEST_F(PtyEvents, OnRxBufGetsTheBytesReadNotTheBytesCounted) {
