@@ -94,10 +94,12 @@ TCustomComPort::TCustomComPort(TComponent* owner, TComDriver* driver)
 TCustomComPort::~TCustomComPort() {
   try {
     // A handler run inside Close may have opened the port again: that open
-    // is closed too, with its reports.
+    // is closed too, with its reports (a handler that always reopens does
+    // not keep the port alive for ever).
     for (int round = 0; FConnected && round < 8; ++round) Close();
-    if (FConnected) throw EComPort(CError_PurgeFailed);
   } catch (...) {
+  }
+  if (FConnected) {
     // A destructor cannot report; end the thread and the device regardless.
     StopEventThread();
     DestroyHandle();

@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Private to the Linux driver: one open terminal device.
 //
-// ComDeviceLinux.cpp   opening, line settings, status and control
+// ComDriverLinux.cpp   opening, line settings, status and control
 // ComTransferLinux.cpp the transfer engine and the driver's receive queue
 // ComEventLinux.cpp    the event wait and the modem-line helper
 //
 // Locks, outermost first: FIoMutex (transfers, the receive queue, the
 // read-path settings and time-outs), then FCountMutex (error counters);
 // FEventMutex (the event wait's set-up and waiters) and FModemMutex (the
-// modem-line helper) are never held with another.  The event thread takes FIoMutex only to fill
-// the receive queue; nobody holds it while asleep.
+// modem-line helper) are never held with another.  Nobody holds FIoMutex
+// while asleep; the event thread takes it to fill the receive queue, the
+// status query to count it.  A blocking read that returns at once may take
+// no lock at all (see ComTransferLinux.cpp).
 #pragma once
 
 #include <linux/serial.h>
