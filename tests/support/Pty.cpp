@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Classes.h"
+#include "CPort.h"
 
 namespace cport::test {
 
@@ -115,6 +115,18 @@ bool WaitUntilPolling(int tid, int timeoutMs) {
       },
       timeoutMs);
 }
+
+TOnThread::TOnThread(std::function<void()> f)
+    : FThread([this, f = std::move(f)] {
+        FId = ThreadId();
+        try {
+          f();
+          FCode = 0;
+        } catch (const EComPort& e) {
+          FError = e.SystemErrorCode();
+          FCode = e.ComErrorCode();
+        }
+      }) {}
 
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -3,8 +3,10 @@
 // path, the test plays the far end on the master.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace cport::test {
 
@@ -44,5 +46,21 @@ bool WaitUntilPolling(int tid, int timeoutMs = 10000);
 // Waits until pred holds, running the main thread's queued calls meanwhile;
 // false when timeoutMs passed first.
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
+
+// Runs f on a thread of its own and keeps how it ended: the component's
+// error code and the system's (0 when f returned), -1 while it runs.
+class TOnThread {
+ public:
+  explicit TOnThread(std::function<void()> f);
+  ~TOnThread() { FThread.join(); }
+  bool Asleep() { return WaitUntil([this] { return FId.load() != 0; }) && WaitUntilPolling(FId); }
+  bool Ended(int timeoutMs = 10000) { return WaitUntil([this] { return FCode.load() != -1; }, timeoutMs); }
+  int Code() const { return FCode.load(); }
+  int Error() const { return FError.load(); }
+
+ private:
+  std::atomic<int> FId{0}, FCode{-1}, FError{0};
+  std::thread FThread;
+};
 
 }  // namespace cport::test

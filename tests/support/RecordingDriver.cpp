@@ -48,7 +48,6 @@ class TRecordingDevice : public TComDevice {
     FDriver.Record(c);
     std::lock_guard<std::mutex> lock(FDriver.FMutex);
     --FDriver.FOpenDevices;
-    if (FState->Waiters > 0) ++FDriver.FDestroyedUnderWaiter;
   }
 
   int SetCommState(const TDCB& dcb) override {
@@ -173,7 +172,7 @@ class TRecordingDevice : public TComDevice {
     if (int err = FDriver.Record(c)) return err;
     {
       std::lock_guard<std::mutex> lock(FDriver.FMutex);
-      FState->Mask = mask;
+      FMask = mask;
     }
     FDriver.FChanged.notify_all();
     return 0;
@@ -185,37 +184,23 @@ class TRecordingDevice : public TComDevice {
     events = 0;
     if (int err = FDriver.Record(c)) return err;
     auto* s = static_cast<TRecordingSignal*>(stop);
-    // What the wait needs outlives the device: a device destroyed under it
-    // is counted, not touched.
-    const auto state = FState;
-    TRecordingDriver& driver = FDriver;
-    std::unique_lock<std::mutex> lock(driver.FMutex);
-    ++state->Waiters;
-    struct TLeave {
-      TDeviceState& S;
-      ~TLeave() { --S.Waiters; }
-    } leave{*state};
-    auto ready = [&] { return (s && s->SetLocked()) || !driver.FEvents.empty(); };
+    std::unique_lock<std::mutex> lock(FDriver.FMutex);
+    auto ready = [&] { return (s && s->SetLocked()) || !FDriver.FEvents.empty(); };
     if (timeoutMs < 0)
-      driver.FChanged.wait(lock, ready);
+      FDriver.FChanged.wait(lock, ready);
     else
-      driver.FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+      FDriver.FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     if (s && s->SetLocked()) return 0;
-    if (!driver.FEvents.empty()) {
-      events = driver.FEvents.front() & state->Mask;
-      driver.FEvents.pop_front();
+    if (!FDriver.FEvents.empty()) {
+      events = FDriver.FEvents.front() & FMask;
+      FDriver.FEvents.pop_front();
     }
     return 0;
   }
 
  private:
-  // Guarded by the driver's mutex.
-  struct TDeviceState {
-    uint32_t Mask = 0;
-    int Waiters = 0;
-  };
   TRecordingDriver& FDriver;
-  std::shared_ptr<TDeviceState> FState = std::make_shared<TDeviceState>();
+  uint32_t FMask = 0;  // guarded by the driver's mutex
 };
 
 TRecordingDriver::TRecordingDriver() = default;
@@ -334,11 +319,6 @@ bool TRecordingDriver::DeviceOpen() const { return OpenDevices() > 0; }
 int TRecordingDriver::OpenDevices() const {
   std::lock_guard<std::mutex> lock(FMutex);
   return FOpenDevices;
-}
-
-int TRecordingDriver::DestroyedUnderWaiter() const {
-  std::lock_guard<std::mutex> lock(FMutex);
-  return FDestroyedUnderWaiter;
 }
 
 int TRecordingDriver::LiveSignals() const {

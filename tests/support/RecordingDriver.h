@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -54,8 +53,7 @@ class TRecordingDriver : public TComDriver {
   void SetPortInfo(std::vector<TComPortInfo> ports, int error = 0);
   bool DeviceOpen() const;
   int OpenDevices() const;
-  int LiveSignals() const;           // created and not yet destroyed
-  int DestroyedUnderWaiter() const;  // devices destroyed while a thread waited for events in them
+  int LiveSignals() const;  // created and not yet destroyed
 
   // -- TComDriver ------------------------------------------------------------
   int Open(const std::string& port, std::unique_ptr<TComDevice>& device) override;
@@ -85,7 +83,6 @@ class TRecordingDriver : public TComDriver {
   int FEnumError = 0;
   int FOpenDevices = 0;
   int FLiveSignals = 0;
-  int FDestroyedUnderWaiter = 0;
 };
 
 }  // namespace cport::test
