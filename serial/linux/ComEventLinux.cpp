@@ -268,8 +268,14 @@ int TLinuxDevice::ModemBits(int request, int bits) {
 void TLinuxDevice::StartModemHelper() {
   std::lock_guard<std::mutex> lock(FModemMutex);
   if (FModemRunning) return;
-  // Without the helper, modem-line events stay unreported.
+  // The helper starts with every signal blocked, so that none of the
+  // program's is ever handled on it.  Without it, modem-line events stay
+  // unreported.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
   FModemRunning = ::pthread_create(&FModemThread, nullptr, ModemHelperMain, this) == 0;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void TLinuxDevice::StopModemHelper() {
@@ -281,10 +287,6 @@ void TLinuxDevice::StopModemHelper() {
 }
 
 void TLinuxDevice::ModemLoop() {
-  // No signal of the program is ever handled on this thread.
-  sigset_t all;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, nullptr);
   int ignored;
   pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &ignored);
   int previous = 0;

@@ -573,8 +573,6 @@ void TLinuxDevice::WakeMover(TDirection& d) {
   }
 }
 
-// Clearing input empties the driver's queue and the terminal in one step:
-// nothing can move from one to the other in between.
 void TLinuxDevice::CancelTransfer(TIoRequest& r, bool write) {
   std::lock_guard<std::mutex> lock(FIoMutex);
   TDirection& d = Dir(write);
@@ -585,6 +583,8 @@ void TLinuxDevice::CancelTransfer(TIoRequest& r, bool write) {
   KickWorker();
 }
 
+// Clearing input empties the driver's queue and the terminal in one step:
+// nothing can move from one to the other in between.
 int TLinuxDevice::PurgeComm(uint32_t flags) {
   const bool rx = flags & PURGE_RXCLEAR_FLAG, tx = flags & PURGE_TXCLEAR_FLAG;
   std::lock_guard<std::mutex> lock(FIoMutex);
