@@ -49,10 +49,14 @@ double ProcessCpuSeconds() {
 // as the real wait does.
 int gLinePipe[2] = {-1, -1};
 std::atomic<int> gLineWaits{0};
+__attribute__((noinline, no_sanitize("thread"))) long BlockingRead(int fd) {
+  char c;
+  return ::syscall(SYS_read, fd, &c, 1);
+}
+long (*volatile gBlockingRead)(int) = BlockingRead;  // a call the compiler cannot know will not throw
 int PipeLineWait(int) {
   ++gLineWaits;
-  char c;
-  return ::syscall(SYS_read, gLinePipe[0], &c, 1) == 1 ? 0 : -1;
+  return gBlockingRead(gLinePipe[0]) == 1 ? 0 : -1;
 }
 // The same, but it pauses before it blocks: the stop may come in the pause.
 int LateLineWait(int fd) {
