@@ -115,7 +115,8 @@ class TLinuxDevice final : public TComDevice {
   };
   using TLock = std::unique_lock<std::mutex>;
   TDirection& Dir(bool write) { return write ? FTx : FRx; }
-  bool PlainRead(TIoRequest& r, uint8_t* buffer, uint32_t count, TIoResult& res);
+  TIoResult PlainReadDone(TIoRequest& r, uint32_t count, ssize_t n, int err);
+  TIoResult TransferLocked(TIoRequest& r, bool write, void* buffer, uint32_t count);
   void UpdatePlainReads();
   TIoResult Start(TIoRequest& r, bool write, void* buffer, uint32_t count, bool inlineMover);
   TIoResult StartReadLocked(TIoRequest& r, bool inlineMover);

@@ -216,39 +216,42 @@ TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
 
 TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32_t count) {
   if (!write && count > 0 && FPlainReads.load(std::memory_order_acquire)) {
-    TIoResult res;
-    if (PlainRead(r, static_cast<uint8_t*>(buffer), count, res)) return res;
+    FPlainReaders.fetch_add(1);
+    if (FPlainReads.load()) {
+      ssize_t n;
+      do n = ::read(FFd, buffer, count);
+      while (n < 0 && errno == EINTR);
+      const int err = n < 0 ? errno : 0;
+      FPlainReaders.fetch_sub(1);
+      return PlainReadDone(r, count, n, err);
+    }
+    FPlainReaders.fetch_sub(1);
   }
-  TLock lock(FIoMutex);
-  const TIoResult res = Start(r, write, buffer, count, true);
-  if (res.Status != TIoStatus::Pending) return res;
-  return MoveInline(lock, r);
+  return TransferLocked(r, write, buffer, count);
 }
 
-bool TLinuxDevice::PlainRead(TIoRequest& r, uint8_t* buffer, uint32_t count, TIoResult& res) {
-  FPlainReaders.fetch_add(1);
-  if (!FPlainReads.load()) {
-    FPlainReaders.fetch_sub(1);
-    return false;
-  }
-  ssize_t n;
-  do n = ::read(FFd, buffer, count);
-  while (n < 0 && errno == EINTR);
-  const int err = n < 0 ? errno : 0;
-  FPlainReaders.fetch_sub(1);
-  r = TIoRequest{};
+TIoResult TLinuxDevice::PlainReadDone(TIoRequest& r, uint32_t count, ssize_t n, int err) {
+  r.Pending = false;
+  r.Write = false;
   r.Requested = count;
-  r.ReadBuffer = buffer;
+  r.Transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
+  r.Error = 0;
+  TIoResult res;
   if (n > 0 || err == EAGAIN) {
-    r.Transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
     res.Transferred = r.Transferred;
-    return true;
+    return res;
   }
   // With VMIN 1 an empty queue is EAGAIN: nothing read means hung up.
   if (n == 0 || err == EIO) Hangup();
   r.Error = n == 0 ? EIO : err;
-  res = Failed(r.Error);
-  return true;
+  return Failed(r.Error);
+}
+
+TIoResult TLinuxDevice::TransferLocked(TIoRequest& r, bool write, void* buffer, uint32_t count) {
+  TLock lock(FIoMutex);
+  const TIoResult res = Start(r, write, buffer, count, true);
+  if (res.Status != TIoStatus::Pending) return res;
+  return MoveInline(lock, r);
 }
 
 // Under FIoMutex, whenever one of its conditions changes.
