@@ -185,7 +185,8 @@ int32_t TCustomComPort::WriteStr(const std::string& str) {
   return Write(str.data(), StrSize(str));
 }
 
-int32_t TCustomComPort::Read(void* buffer, int32_t count) {
+// Polled in loops: kept with the driver's read path (see ComTransferLinux.cpp).
+[[gnu::hot]] int32_t TCustomComPort::Read(void* buffer, int32_t count) {
   TIoResult r;
   {
     TDeviceUse device(*FSlot);

@@ -214,7 +214,9 @@ TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
   return Start(r, false, buffer, count, false);
 }
 
-TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32_t count) {
+// With the port's Read on few pages of code: after every system call the
+// processor may have to find each page again.
+[[gnu::hot]] TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32_t count) {
   if (!write && count > 0 && FPlainReads.load(std::memory_order_acquire)) {
     FPlainReaders.fetch_add(1);
     if (FPlainReads.load()) {
@@ -230,7 +232,7 @@ TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32
   return TransferLocked(r, write, buffer, count);
 }
 
-TIoResult TLinuxDevice::PlainReadDone(TIoRequest& r, uint32_t count, ssize_t n, int err) {
+[[gnu::hot]] TIoResult TLinuxDevice::PlainReadDone(TIoRequest& r, uint32_t count, ssize_t n, int err) {
   r.Pending = false;
   r.Write = false;
   r.Requested = count;
