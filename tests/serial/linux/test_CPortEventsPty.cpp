@@ -433,9 +433,10 @@ TEST_F(PtyEvents, TheDriversOwnQueueIsJudgedCountedAndSizedWithTheTerminal) {
   P.SetEventChar('\r');
   P.Open();
   P.Timeouts().SetReadInterval(0);
-  std::binary_semaphore go{0};
+  constexpr int kReads = 5000;
+  std::counting_semaphore<kReads> go{0};
   test::TOnThread sender([&] {
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < kReads; ++i) {
       go.acquire();
       Pty.Send("x");
     }
@@ -443,13 +444,18 @@ TEST_F(PtyEvents, TheDriversOwnQueueIsJudgedCountedAndSizedWithTheTerminal) {
   PAsync a = nullptr;
   InitAsync(a);
   char c;
-  for (int i = 0; i < 1000; ++i) {
+  int reads = 0;
+  for (bool done = true; reads < kReads && done; ++reads) {
     go.release();
     P.ReadAsync(&c, 1, a);
-    ASSERT_TRUE(WaitUntil([&] { return P.IsAsyncCompleted(a); }, 5000))
-        << "read " << i << " stalled with " << P.InputCount() << " bytes waiting";
+    for (int spin = 0; spin < 1000 && !P.IsAsyncCompleted(a); ++spin) std::this_thread::yield();
+    done = WaitUntil([&] { return P.IsAsyncCompleted(a); }, 5000);
+    EXPECT_TRUE(done) << "read " << reads << " stalled with " << P.InputCount() << " bytes waiting";
   }
+  go.release(kReads - reads);
+  EXPECT_TRUE(sender.Ended());
   DoneAsync(a);
+  P.ClearBuffer(true, false);
   P.SetTimeouts(TComTimeouts{});
   const std::string burst(4000, 'x');
   int over = 0, leftByPurge = 0;

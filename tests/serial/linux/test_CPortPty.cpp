@@ -505,7 +505,9 @@ TEST_F(PtyPort, AbortFromAnotherThreadEndsAWaitingRead) {
     });
     EXPECT_TRUE(reader.Asleep());
     P.AbortAllAsync();
-    if (!reader.Ended()) Pty.Send("wake");  // let the reader go, so the test can end
+    const bool ended = reader.Ended();
+    if (!ended) Pty.Send("wake");  // let the reader go, so the test can end
+    EXPECT_TRUE(ended) << "round " << round << ": the abort was lost";
     EXPECT_EQ(reader.Code(), 3) << "round " << round;
     EXPECT_EQ(reader.Error(), ECANCELED) << "round " << round;
   }
