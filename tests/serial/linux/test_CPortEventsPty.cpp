@@ -263,7 +263,7 @@ TEST_F(PtyWait, ASignalSetAndResetAtOnceLeavesAWaitAsleep) {
   auto stop = P.Driver().CreateSignal();
   std::atomic<int> ready{0}, go{0}, done{0};
   std::thread setter([&] {
-    for (int r = 1; r <= 200; ++r) {
+    for (int r = 1; r <= 500; ++r) {
       while (ready.load() < r) {
       }
       go = r;
@@ -272,7 +272,7 @@ TEST_F(PtyWait, ASignalSetAndResetAtOnceLeavesAWaitAsleep) {
     }
   });
   int spun = 0;
-  for (int r = 1; r <= 200; ++r) {
+  for (int r = 1; r <= 500; ++r) {
     ready = r;
     while (go.load() < r) {
     }
