@@ -235,7 +235,7 @@ size_t TComDataPacket::Step(const uint8_t* data, size_t p, size_t n) {
 
 size_t TComDataPacket::FindFirst(const uint8_t* data, size_t p, size_t end, const TMarker& m) const {
   const auto first = static_cast<uint8_t>(m.Text[0]);
-  if (!FCaseInsensitive || !IsLetter(first)) {
+  if (end - p >= 16 && (!FCaseInsensitive || !IsLetter(first))) {
     const void* hit = std::memchr(data + p, first, end - p);
     return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - data) : end;
   }
