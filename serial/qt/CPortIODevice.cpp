@@ -143,6 +143,7 @@ void TComIODevice::Received(const void* buffer, int32_t count) {
   if (count <= 0) return;
   {
     std::lock_guard<std::mutex> lock(FMutex);
+    if (FEndReason) return;  // a new connection's bytes are not the ended one's
     FRx.append(static_cast<const char*>(buffer), static_cast<size_t>(count));
     ++FArrived;
   }

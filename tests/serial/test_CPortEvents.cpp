@@ -261,29 +261,28 @@ TEST_F(Events, LineErrorsReachLinksBeforeTheHandler) {
 // A link taken off the list while the port tells its links of something
 // hears no more of it: its owner may be gone already.
 TEST_F(Events, ALinkRemovedDuringAFanOutIsNotCalledAfterwards) {
-  TComLink a, b;
-  bool onBytes = true;  // which fan-out a takes b off in
-  auto drop = [&](TCustomComPort* p, bool now, const char* what) {
-    if (!now) return;
-    p->UnRegisterLink(&b);
-    Log.Add(what);
-  };
-  a.OnRxBuf = [&](TCustomComPort* p, const void*, int32_t) { drop(p, onBytes, "a rx"); };
-  a.OnConn = [&](TCustomComPort* p, bool on) { drop(p, !onBytes && !on, "a off"); };
-  b.OnRxBuf = [&](TCustomComPort*, const void*, int32_t) { Log.Add("b rx"); };
-  b.OnConn = [&](TCustomComPort*, bool on) { Log.Add(on ? "b on" : "b off"); };
-  for (bool bytes : {true, false}) {
-    onBytes = bytes;
+  for (bool onBytes : {true, false}) {
+    TComLink a, b;
+    auto drop = [&](TCustomComPort* p, const char* what) { p->UnRegisterLink(&b), Log.Add(what); };
+    if (onBytes) {
+      a.OnRxBuf = [&](TCustomComPort* p, const void*, int32_t) { drop(p, "a rx"); };
+      b.OnRxBuf = [&](TCustomComPort*, const void*, int32_t) { Log.Add("b rx"); };
+    } else {
+      a.OnConn = [&](TCustomComPort* p, bool on) {
+        if (!on) drop(p, "a off");
+      };
+      b.OnConn = [&](TCustomComPort*, bool) { Log.Add("b conn"); };
+    }
     P.RegisterLink(&a);
     P.RegisterLink(&b);
     P.Open();
     Log.Clear();
-    if (bytes) {
+    if (onBytes) {
       D.Receive("x");
       ASSERT_TRUE(Batch(EV_RXCHAR_BIT, 1));
     }
     P.Close();
-    EXPECT_EQ(Log.Items(), std::vector<std::string>{bytes ? "a rx" : "a off"});
+    EXPECT_EQ(Log.Items(), std::vector<std::string>{onBytes ? "a rx" : "a off"});
     P.UnRegisterLink(&a);
   }
 }

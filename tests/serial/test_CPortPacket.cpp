@@ -6,6 +6,7 @@
 // byte at a time.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,14 +23,8 @@ std::string Escaped(const std::string& bytes) {
   std::string out;
   char hex[8];
   for (unsigned char c : bytes) {
-    if (c == '\r')
-      out += "\\r";
-    else if (c == '\n')
-      out += "\\n";
-    else if (c >= 0x20 && c < 0x7F && c != '\\')
-      out += static_cast<char>(c);
-    else
-      std::snprintf(hex, sizeof hex, "\\x%02X", c), out += hex;
+    std::snprintf(hex, sizeof hex, "\\x%02X", c);
+    out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, c) : hex;
   }
   return out;
 }
@@ -129,29 +124,24 @@ TEST(Packet, SplittingRules) {
 TEST(Packet, BadSettingsAreRefusedByNameAndChangeNothing) {
   TComDataPacket s;
   s.SetSize(5);
-  s.SetStopString("\r");
   s.AddData("held", 4);
-  std::string discarded;
-  s.OnDiscard = [&](TComDataPacket*, const std::string& b) { discarded += b; };
-  try {
-    s.SetSize(-1);
-    ADD_FAILURE() << "a negative size was taken";
-  } catch (const EComDataPacket& e) {
-    EXPECT_EQ(e.Property(), "Size");
-    EXPECT_NE(std::string(e.what()).find("Size"), std::string::npos);
-  }
-  for (int32_t bad : {0, -5}) {
+  const std::pair<std::function<void()>, const char*> refused[] = {
+      {[&] { s.SetSize(-1); }, "Size"},
+      {[&] { s.SetMaxBufferSize(0); }, "MaxBufferSize"},
+      {[&] { s.AddData("x", -1); }, "AddData"},
+  };
+  for (const auto& [call, property] : refused) {
     try {
-      s.SetMaxBufferSize(bad);
-      ADD_FAILURE() << bad << " was taken";
+      call();
+      ADD_FAILURE() << property << " took a bad value";
     } catch (const EComDataPacket& e) {
-      EXPECT_EQ(e.Property(), "MaxBufferSize");
+      EXPECT_EQ(e.Property(), property);
+      EXPECT_NE(std::string(e.what()).find(property), std::string::npos) << e.what();
     }
   }
   EXPECT_EQ(s.Size(), 5);
   EXPECT_EQ(s.MaxBufferSize(), 1024);
-  EXPECT_EQ(discarded, "");
-  EXPECT_EQ(s.HeldCount(), 4u);
+  EXPECT_EQ(s.HeldCount(), 4u) << "nothing discarded";
 }
 
 // A header line tells how long the binary body is: the handler switches to
@@ -173,6 +163,20 @@ TEST(Packet, AHandlerMaySwitchTheFramingForTheRestOfAnArrival) {
   const std::string in = "LEN 3\r\n\r\n\0ok\r\n"s;
   s.AddData(in.data(), static_cast<int32_t>(in.size()));
   EXPECT_EQ(got, (std::vector<std::string>{"LEN 3", "\r\n\0"s, "ok"}));
+}
+
+TEST(Packet, ADestroyedPortLetsGoOfItsSplitters) {
+  test::TRecordingDriver driver;
+  auto port = std::make_unique<TComPort>(nullptr, &driver);
+  TComDataPacket s;
+  s.SetStopString("\r");
+  s.SetComPort(port.get());
+  s.AddData("ab", 2);
+  std::string discarded;
+  s.OnDiscard = [&](TComDataPacket*, const std::string& b) { discarded += b; };
+  port.reset();
+  EXPECT_EQ(s.ComPort(), nullptr);
+  EXPECT_EQ(discarded, "ab");
 }
 
 TEST(Packet, AHandlerMayDestroyItsSplitter) {
