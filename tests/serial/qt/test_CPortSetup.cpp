@@ -265,8 +265,8 @@ TEST_F(SetupDialog, TheFormsTextsAndTabOrder) {
 
 // -- the selector on its own, in both its forms -----------------------------------
 
-// What the operator does in each form: picks the entry with this text with
-// real input events, and where the form says what it changed.
+// Each form with what the operator does in it (picks the entry with this
+// text by real input events), what it shows and its own change signals.
 struct ComboForm {
   using Control = TComComboBox;
   static constexpr const char* Name = "ComboBox";
@@ -304,15 +304,13 @@ struct RadioForm {
 };
 
 struct FormName {
-  template <class Form>
-  static std::string GetName(int) { return Form::Name; }
+  template <class Form> static std::string GetName(int) { return Form::Name; }
 };
 
 template <class Form>
 class Selector : public SetupDialog {
  protected:
   typename Form::Control box;
-  void Pick(const QString& text) { ASSERT_TRUE(Form::Pick(box, text)) << text.toStdString(); }
 };
 using Forms = ::testing::Types<ComboForm, RadioForm>;
 TYPED_TEST_SUITE(Selector, Forms, FormName);
@@ -348,7 +346,7 @@ TYPED_TEST(Selector, AutoApplyWritesTheChoiceBeforeTheControlSignalsIt) {
   box.SetAutoApply(true);
   std::vector<int> seen;  // the port's rate as each listener hears of the change
   TypeParam::OnOwnSignals(box, [&] { seen.push_back(P.BaudRate()); });
-  this->Pick("38400");
+  ASSERT_TRUE(TypeParam::Pick(box, "38400"));
   EXPECT_EQ(P.BaudRate(), br38400);
   EXPECT_EQ(seen, (std::vector<int>{br38400, br38400}));
 
@@ -358,7 +356,7 @@ TYPED_TEST(Selector, AutoApplyWritesTheChoiceBeforeTheControlSignalsIt) {
   box.UpdateSettings();
   EXPECT_EQ(P.BaudRate(), br110);
   P.SetBaudRate(br9600);
-  this->Pick("110");  // the entry already shown, picked again
+  ASSERT_TRUE(TypeParam::Pick(box, "110"));  // the entry already shown, picked again
   EXPECT_EQ(P.BaudRate(), br110);
   box.SetComPort(nullptr);
 }
@@ -405,25 +403,6 @@ TYPED_TEST(Selector, ListsThePortsWithTheirDescriptionsAndSelectsNoUnlistedOne) 
   EXPECT_EQ(box.Text(), "");
   EXPECT_EQ(TypeParam::Shown(box), "");
   box.SetComPort(nullptr);
-}
-
-// Arrow keys move the check as they do in any group of radio buttons, and
-// each move is a pick.
-TEST_F(SetupDialog, ARadioGroupTakesPicksFromTheKeyboard) {
-  TComRadioGroup group;
-  group.SetComProperty(cpParity);
-  group.SetComPort(&P);
-  group.SetAutoApply(true);
-  group.show();
-  group.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&group));
-  group.Button(0)->setFocus();
-  QTest::keyClick(group.Button(0), Qt::Key_Down);
-  EXPECT_EQ(P.Parity().Bits(), prOdd);
-  QTest::keyClick(group.Button(1), Qt::Key_Down);
-  EXPECT_EQ(P.Parity().Bits(), prEven);
-  EXPECT_TRUE(group.Button(2)->isChecked());
-  group.SetComPort(nullptr);
 }
 
 }  // namespace
