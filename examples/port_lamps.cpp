@@ -126,6 +126,10 @@ int main(int argc, char** argv) {
   }
   window.show();
   const int result = app.exec();
+  // The window and the count go before the port, which may still report
+  // while it closes.
+  port.OnRxChar = nullptr;
+  app.Status = nullptr;
   cport::SetWakeMainThread(nullptr);
   return result;
 }

@@ -94,7 +94,7 @@ void TComLed::SetState(bool value) {
 
 void TComLed::SetHoldTime(int ms) {
   FHoldTime = std::max(0, ms);
-  if (FHold.isActive()) FHold.start(std::max<qint64>(0, FHoldTime - FSince.elapsed()), this);
+  if (FHold.isActive()) FHold.start(static_cast<int>(std::max<qint64>(0, FHoldTime - FSince.elapsed())), this);
 }
 
 void TComLed::Hear(TComLedSignal line, TReport report) {

@@ -315,13 +315,17 @@ class Selector : public SetupDialog {
 using Forms = ::testing::Types<ComboForm, RadioForm>;
 TYPED_TEST_SUITE(Selector, Forms, FormName);
 
-TYPED_TEST(Selector, LetsGoOfADestroyedPort) {
+TYPED_TEST(Selector, RefreshesFromThePortAndLetsGoOfItWhenItIsDestroyed) {
   auto& box = this->box;
   box.SetComProperty(cpParity);
   auto* port = new TComPort(nullptr, &this->D);
   port->Parity().SetBits(prSpace);
+  port->SetStopBits(sbTwoStopBits);
   box.SetComPort(port);
   EXPECT_EQ(box.Text(), "Space");
+  box.SetComProperty(cpStopBits);
+  EXPECT_EQ(box.Text(), "2");
+  box.SetComProperty(cpParity);
   delete port;
   EXPECT_EQ(box.ComPort(), nullptr);
   EXPECT_EQ(box.Text(), "None");  // the first entry
@@ -358,19 +362,6 @@ TYPED_TEST(Selector, AutoApplyWritesTheChoiceBeforeTheControlSignalsIt) {
   P.SetBaudRate(br9600);
   ASSERT_TRUE(TypeParam::Pick(box, "110"));  // the entry already shown, picked again
   EXPECT_EQ(P.BaudRate(), br110);
-  box.SetComPort(nullptr);
-}
-
-TYPED_TEST(Selector, RefreshesFromThePortOnBindAndOnANewProperty) {
-  auto& box = this->box;
-  this->P.SetStopBits(sbTwoStopBits);
-  this->P.Parity().SetBits(prOdd);
-  box.SetComProperty(cpStopBits);
-  EXPECT_EQ(box.Text(), "1");  // unbound: the first entry
-  box.SetComPort(&this->P);
-  EXPECT_EQ(box.Text(), "2");
-  box.SetComProperty(cpParity);
-  EXPECT_EQ(box.Text(), "Odd");
   box.SetComPort(nullptr);
 }
 
