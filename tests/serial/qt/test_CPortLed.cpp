@@ -40,6 +40,7 @@ class Lamp : public ::testing::Test {
 };
 
 struct TLine { const char* Name; TComLedSignal Signal; uint32_t Modem; };
+void PrintTo(const TLine& l, std::ostream* os) { *os << l.Name; }
 class ModemLine : public Lamp, public ::testing::WithParamInterface<TLine> {};
 
 TEST_P(ModemLine, FollowsItsLineFromOpenToClose) {
@@ -114,7 +115,9 @@ TEST_F(Lamp, IsSetByHandOnlyWhileUnboundAndLetsGoOfADestroyedPort) {
 }
 
 // Reports on the main thread, and on the event thread handed over.
-class LampOnPty : public ::testing::TestWithParam<TSyncMethod> {
+struct TSync { const char* Name; TSyncMethod Method; };
+void PrintTo(const TSync& s, std::ostream* os) { *os << s.Name; }
+class LampOnPty : public ::testing::TestWithParam<TSync> {
  protected:
   cport::test::TPty Pty;
   TComPort P;
@@ -122,7 +125,7 @@ class LampOnPty : public ::testing::TestWithParam<TSyncMethod> {
   std::atomic<int> RxEvents{0};
   void SetUp() override {
     P.SetPort(Pty.Path());
-    P.SetSyncMethod(GetParam());
+    P.SetSyncMethod(GetParam().Method);
     P.OnRxChar = [this](TCustomComPort*, int32_t) { ++RxEvents; };
     for (TComLed* lamp : {&Conn, &Rx, &Tx}) lamp->SetComPort(&P);
     P.Open();
@@ -150,7 +153,7 @@ TEST_P(LampOnPty, TrafficLightsItsLampTillTheHoldEndsAndTheConnectionFollowsOpen
   EXPECT_EQ(Conn.Seen, (Changes{true, false, true, false}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sync, LampOnPty, ::testing::Values(smThreadSync, smNone),
-                         [](const auto& info) { return info.param == smNone ? "EventThread" : "MainThread"; });
+INSTANTIATE_TEST_SUITE_P(Sync, LampOnPty, ::testing::Values(TSync{"MainThread", smThreadSync}, TSync{"EventThread", smNone}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
