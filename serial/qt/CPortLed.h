@@ -34,7 +34,7 @@ class TComLed : public QWidget, private IFreeNotification {
   Q_OBJECT
  public:
   explicit TComLed(QWidget* parent = nullptr);
-  TComLed(TComLedSignal signal, QWidget* parent = nullptr);
+  explicit TComLed(TComLedSignal signal, QWidget* parent = nullptr);
   ~TComLed() override;
 
   TCustomComPort* ComPort() const { return FComPort; }
