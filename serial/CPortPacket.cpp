@@ -357,10 +357,15 @@ size_t TComDataPacket::StepPacket(const uint8_t* data, size_t p, size_t n) {
     const size_t back = !FIncludeStrings && end == eStop ? stopLen : 0;
     out.assign(reinterpret_cast<const char*>(data + p), q - p - back);
   } else {
-    const size_t front = packet && !FIncludeStrings ? FStart.Size() : 0;
-    out.assign(FHeld, front, std::string::npos);
+    // The held bytes move over in their buffer: a long packet gets no new
+    // one (dropping the start string shifts it once).
+    out.swap(FHeld);
+    FHeld.clear();
     out.append(reinterpret_cast<const char*>(data + p), q - p);
-    if (packet && !FIncludeStrings && end == eStop) out.resize(out.size() - stopLen);
+    if (packet && !FIncludeStrings) {
+      if (end == eStop) out.resize(out.size() - stopLen);
+      out.erase(0, FStart.Size());
+    }
   }
   const bool over = end == eStop || end == eSize || (size && payload == size);
   if (over || (end == eOverflow && FStart.Size())) {
