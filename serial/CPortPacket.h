@@ -17,7 +17,8 @@
 //    the next start begins after it; without one the rest of that packet, up
 //    to its stop string or its size, is discarded as well (a fragment of an
 //    overlong packet never passes as a packet).  Bytes waiting for a start
-//    are discarded whenever MaxBufferSize of them are held.
+//    are discarded whenever MaxBufferSize of them are held (but for a
+//    partial start string at their end).
 //  - Changing a framing property, ResetBuffer, binding another port and the
 //    port's opening or closing discard what is held.  When the port closes
 //    (or is unbound) from a handler, the rest of the arrival under way is
