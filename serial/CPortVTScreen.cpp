@@ -149,6 +149,7 @@ void TState::MoveToOrigin(int row, int col) {
 }
 
 void TState::Tab() {
+  if (Col >= Cols - 1) return;  // not a move: a pending wrap stays
   int c = Col + 1;
   while (c < Cols - 1 && !Tabs[static_cast<size_t>(c)]) ++c;
   MoveTo(Row, c);
@@ -245,7 +246,6 @@ void TState::EraseLine(int how) {
 }
 
 void TState::InsertChars(int count) {
-  PendingWrap = false;
   count = std::min(count, Cols - Col);
   if (count <= 0) return;
   TVtLine& line = Screen[static_cast<size_t>(Row)];
@@ -259,7 +259,6 @@ void TState::InsertChars(int count) {
 }
 
 void TState::DeleteChars(int count) {
-  PendingWrap = false;
   count = std::min(count, Cols - Col);
   if (count <= 0) return;
   TVtLine& line = Screen[static_cast<size_t>(Row)];
@@ -353,6 +352,7 @@ void TState::Restore() {
   Origin = Saved.Origin;
   MoveTo(Saved.Row, Saved.Col);
   if (Origin) Row = std::clamp(Row, Top, Bottom);
+  // Text written around a save and restore goes on as if uninterrupted.
   PendingWrap = Saved.PendingWrap && Col == Cols - 1 && AutoWrap;
   Pen = Saved.Pen;
   G[0] = Saved.G[0];

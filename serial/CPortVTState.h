@@ -128,7 +128,9 @@ struct TVtEmulator::TState {
 
   // -- cursor and modes -------------------------------------------------
   int Row = 0, Col = 0;
-  bool PendingWrap = false;  // the last column was written; the next glyph wraps
+  // The last column was written; the next glyph wraps first.  Cursor moves
+  // and autowrap off clear it; erasing, inserting or deleting cells keep it.
+  bool PendingWrap = false;
   TVtCell Pen;               // Ch unused; colours and attributes of new glyphs
   int Top = 0, Bottom = 23;  // scrolling region, inclusive
   bool Origin = false, AutoWrap = true, Insert = false, NewLine = false;
