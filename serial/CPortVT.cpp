@@ -123,7 +123,8 @@ void TVtEmulator::Feed(const void* data, size_t count) {
 }
 
 // The program's own text: in the plain rendition, past the parser, which
-// keeps any sequence in progress.
+// keeps any sequence in progress.  Line ends and tabs act; other controls
+// show as symbols.
 void TVtEmulator::WriteText(std::string_view utf8) {
   TState& s = *F;
   const TVtCell pen = s.Pen;
@@ -137,6 +138,8 @@ void TVtEmulator::WriteText(std::string_view utf8) {
       s.LineFeed();
     } else if (ch == '\r') {
       s.CarriageReturn();
+    } else if (ch == '\t') {
+      s.Tab();
     } else if (ch < 0x20 || ch == 0x7F || (ch >= 0x80 && ch < 0xA0)) {
       s.Print(vt::ControlSymbol(ch));
     } else {
