@@ -73,7 +73,7 @@ struct TMaps {
   TMaps() {
     for (auto& set : Set)
       for (int i = 0; i < 128; ++i) set[i] = static_cast<char32_t>(i);
-    Set[csUK]['#'] = U'\u00A3';
+    Set[csUK][0x23] = U'\u00A3';  // '#'
     for (int i = 0; i < 32; ++i) Set[csGraphics][0x5F + i] = kGraphics[i];
   }
 };
