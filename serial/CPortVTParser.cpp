@@ -48,6 +48,11 @@ uint8_t Color256(int index) {
 
 }  // namespace
 
+// Answers nobody takes are kept only up to a bound; whole ones, the oldest.
+void TState::Reply(std::string_view answer) {
+  if (Answer.size() + answer.size() <= MaxAnswer) Answer += answer;
+}
+
 void TState::ClearParams() {
   ParamCount = 0;
   ManyParams = false;
@@ -232,7 +237,7 @@ void TState::EscDispatch(char32_t final) {
       case 'c': FullReset(); break;
       case '=': KeypadApp = true; break;
       case '>': KeypadApp = false; break;
-      case 'Z': Answer += kDeviceAttributes; break;  // DECID
+      case 'Z': Reply(kDeviceAttributes); break;  // DECID
       default: break;
     }
   } else if (Inter == '#') {
@@ -268,7 +273,7 @@ void TState::Vt52Dispatch(char32_t final) {
     case 'J': EraseDisplay(0); break;
     case 'K': EraseLine(0); break;
     case 'Y': Parse = psVt52Row; break;
-    case 'Z': Answer += "\x1b/Z"; break;
+    case 'Z': Reply("\x1b/Z"); break;
     case '=': KeypadApp = true; break;
     case '>': KeypadApp = false; break;
     case '<':
@@ -317,19 +322,19 @@ void TState::CsiDispatch(char32_t final) {
     case 'S': ScrollUp(Top, Bottom, n, true); break;
     case 'T': ScrollDown(Top, Bottom, n); break;
     case 'c':
-      if (Param(0, 0) == 0) Answer += kDeviceAttributes;
+      if (Param(0, 0) == 0) Reply(kDeviceAttributes);
       break;
     case 'n':
       if (Param(0, 0) == 5) {
-        Answer += "\x1b[0n";
+        Reply("\x1b[0n");
       } else if (Param(0, 0) == 6) {
         char report[32];
         std::snprintf(report, sizeof report, "\x1b[%d;%dR", Origin ? Row - Top + 1 : Row + 1, Col + 1);
-        Answer += report;
+        Reply(report);
       }
       break;
     case 'x':  // DECREQTPARM: no parity, 8 bits, 9600 baud
-      if (Param(0, 0) <= 1) Answer += Param(0, 0) == 0 ? "\x1b[2;1;1;112;112;1;0x" : "\x1b[3;1;1;112;112;1;0x";
+      if (Param(0, 0) <= 1) Reply(Param(0, 0) == 0 ? "\x1b[2;1;1;112;112;1;0x" : "\x1b[3;1;1;112;112;1;0x");
       break;
     case 'm': Sgr(); break;
     case 'r': {
