@@ -3,6 +3,7 @@
 // character to the final byte, and what each control function does in VT100
 // and VT52 mode.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "CPortVTState.h"
@@ -107,7 +108,9 @@ void TState::Code(char32_t ch) {
 
 void TState::Control(char32_t ch) {
   switch (ch) {
-    case 0x07: ++Bells; break;
+    case 0x07:
+      if (Bells < INT_MAX) ++Bells;
+      break;
     case 0x08: MoveTo(Row, Col - 1); break;
     case 0x09: Tab(); break;
     case 0x0A:
