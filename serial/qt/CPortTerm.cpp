@@ -170,7 +170,7 @@ void TComTerminal::SetComPort(TCustomComPort* port) {
     port->FreeNotification(this);
     FComPort = port;
   }
-  ConnectionChanged(port && port->Connected());
+  ConnectionChanged(Connected());
 }
 
 void TComTerminal::Unbind() {
@@ -192,9 +192,7 @@ void TComTerminal::FreeNotify(TComponent* component) {
   ConnectionChanged(false);
 }
 
-void TComTerminal::ConnectionChanged(bool on) {
-  if (on == FConnected) return;
-  FConnected = on;
+void TComTerminal::ConnectionChanged(bool) {
   update();  // the whole screen shows the state
 }
 

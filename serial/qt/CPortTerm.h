@@ -81,7 +81,7 @@ class TComTerminal : public QWidget, private IFreeNotification {
   // is destroyed while bound.
   void SetComPort(TCustomComPort* port);
   // A port is bound and open: keys reach it.
-  bool Connected() const { return FComPort && FConnected; }
+  bool Connected() const { return FComPort && FComPort->Connected(); }
 
   // -- settings ----------------------------------------------------------------
   TTermEmulation Emulation() const { return FSettings.Emulation; }
@@ -145,6 +145,9 @@ class TComTerminal : public QWidget, private IFreeNotification {
   // Lines the view shows above the live screen (0: the live screen).
   int ScrollPosition() const { return FScrollOffset; }
   void SetScrollPosition(int lines);
+
+  // Where the cell of a row of the view (0 at the top) and a column is drawn.
+  QRect CellRect(int viewRow, int column) const;
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -219,7 +222,6 @@ class TComTerminal : public QWidget, private IFreeNotification {
 
   TCustomComPort* FComPort = nullptr;
   std::shared_ptr<TComTermLink> FLink;
-  bool FConnected = false;
 
   // View state.
   QScrollBar* FScrollBar;

@@ -252,6 +252,7 @@ void TComTerminal::mouseMoveEvent(QMouseEvent* event) {
 
 void TComTerminal::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !FSelecting) return;
+  SetSelection(FSelAnchor, CellAt(event->position().toPoint()));
   FSelecting = false;
   QClipboard* clip = QApplication::clipboard();
   if (HasSelection() && clip->supportsSelection()) clip->setText(SelectedText(), QClipboard::Selection);

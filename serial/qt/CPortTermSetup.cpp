@@ -81,6 +81,7 @@ QIcon Swatch(const QColor& color) {
 }  // namespace
 
 TComTermSetupFrm::TComTermSetupFrm(QWidget* parent) : QDialog(parent) {
+  InitPortErrorTexts();  // binds the catalog domain before the lists are filled
   setObjectName("ComTermSetupFrm");
   setWindowTitle(N_("Terminal settings"));
   setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -150,7 +151,6 @@ TComTermSetupFrm::TComTermSetupFrm(QWidget* parent) : QDialog(parent) {
 }
 
 void TComTermSetupFrm::FormCreate() {
-  InitPortErrorTexts();  // binds the catalog domain
   // The font button shows a font's name, no text of ours.
   TranslateForm(this, "cport", {"FontButton"});
 }
@@ -195,7 +195,8 @@ TComTermSettings TComTermSetupFrm::Settings() const {
 
 void TComTermSetupFrm::SetChosenFont(const QFont& font) {
   FFont = font;
-  const QString name = QStringLiteral("%1 %2").arg(font.family()).arg(font.pointSize() > 0 ? font.pointSize() : font.pixelSize());
+  // The family the font resolves to, not an alias such as "monospace".
+  const QString name = QStringLiteral("%1 %2").arg(QFontInfo(font).family()).arg(font.pointSize() > 0 ? font.pointSize() : font.pixelSize());
   const int room = FontButton->width() - 12;
   FontButton->setText(FontButton->fontMetrics().elidedText(name, Qt::ElideMiddle, room));
   FontButton->setToolTip(name);

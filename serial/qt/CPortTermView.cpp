@@ -105,6 +105,10 @@ QRect TComTerminal::RowRect(int viewRow) const {
   return {kMargin, kMargin + viewRow * FCellHeight, FEmu->Columns() * FCellWidth, FCellHeight};
 }
 
+QRect TComTerminal::CellRect(int viewRow, int column) const {
+  return {kMargin + column * FCellWidth, kMargin + viewRow * FCellHeight, FCellWidth, FCellHeight};
+}
+
 QSize TComTerminal::sizeHint() const {
   const QRect screen = ScreenRect();
   return {screen.width() + 2 * kMargin + FScrollBar->sizeHint().width(), screen.height() + 2 * kMargin};
