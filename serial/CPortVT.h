@@ -38,6 +38,10 @@ constexpr uint8_t VtDefaultColor = 0xFF;  // the terminal's default fg or bg
 
 enum : uint8_t { vaBold = 0x01, vaUnderline = 0x02, vaBlink = 0x04, vaReverse = 0x08 };
 
+// A wide (East Asian) character takes two cells: its glyph in the left one,
+// this in the right one, which a view skips.
+constexpr char32_t VtWideTail = U'\0';
+
 struct TVtCell {
   char32_t Ch = U' ';  // what is shown (DEC line drawing already as Unicode)
   uint8_t Fg = VtDefaultColor;
@@ -93,7 +97,9 @@ class TVtEmulator {
   TVtEmulator(const TVtEmulator&) = delete;
   TVtEmulator& operator=(const TVtEmulator&) = delete;
 
-  // Settings.
+  // Settings.  Emulation() is the setting; KeyModes().Emulation is the mode
+  // in use, which the device may change (VT52 after DECANM reset, back with
+  // ESC <).
   TTermEmulation Emulation() const;
   void SetEmulation(TTermEmulation value);
   TTermCharset Charset() const;
@@ -104,11 +110,13 @@ class TVtEmulator {
   void SetAppendLF(bool value);
   bool WrapLines() const;  // autowrap at the last column (also DECAWM)
   void SetWrapLines(bool value);
-  int ScrollBack() const;  // most lines kept above the screen
+  int ScrollBack() const;  // most lines kept above the screen (0 to 100000)
   void SetScrollBack(int lines);
   int Columns() const;
   int Rows() const;
-  // Keeps what fits; the device may also resize (DECCOLM).
+  // Keeps what fits (1 to 1024 each way); with fewer rows the lines above the
+  // cursor go to the scrollback.  The device may also resize (DECCOLM); a
+  // full reset returns to the size set here.
   void Resize(int columns, int rows);
 
   // Bytes from the device.
@@ -127,7 +135,9 @@ class TVtEmulator {
   void Clear();
 
   // The screen and the scrollback as one list of lines: 0 is the oldest
-  // scrollback line, ScrollbackCount() is the top row of the screen.
+  // scrollback line, ScrollbackCount() is the top row of the screen.  A
+  // scrollback line keeps the width it had on the screen; an index out of
+  // range gives an empty line.
   int ScrollbackCount() const;
   int LineCount() const { return ScrollbackCount() + Rows(); }
   const TVtLine& Line(int index) const;
@@ -144,14 +154,18 @@ class TVtEmulator {
   TVtKeyModes KeyModes() const;  // the terminal's part of the key modes
 
   // What changed since the last ClearChanges(), so that a view repaints only
-  // that: screen rows touched, and lines that moved into the scrollback.
+  // that: screen rows touched (a moved or hidden cursor marks its old and new
+  // row; a scroll, resize or reverse screen marks all), and lines that moved
+  // into the scrollback (once it is full the oldest drop for them, so every
+  // scrollback index moves up by that many).
   bool RowChanged(int row) const;
   bool AnyChange() const;
   int LinesScrolledOff() const;
   void ClearChanges();
 
+  struct TState;  // the inside, defined in the sources only
+
  private:
-  struct TState;
   std::unique_ptr<TState> F;
 };
 
