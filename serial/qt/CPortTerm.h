@@ -229,12 +229,11 @@ class TComTerminal : public QWidget, private IFreeNotification {
   QTimer* FBlinkTimer;
   QElapsedTimer FSinceFlush;
   bool FFlushPending = false;
-  QFont FBoldFont;
+  QFont FTextFont, FBoldFont;  // as drawn: fitted to the cells
   int FCellWidth = 8;
   int FCellHeight = 16;
   int FAscent = 12;
   int FUnderline = 13;     // from the top of a cell
-  bool FBoldFits = true;   // the bold face has the same advance
   QSize FGridShown;        // columns and rows as last laid out
   bool FReverseShown = false;
   int FScrollOffset = 0;

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTimer>
+#include <QtMath>
 #include <algorithm>
 
 #include "CPortTerm.h"
@@ -85,14 +86,24 @@ bool KeepsToGrid(char32_t ch) { return ch < 0x250; }
 // -- geometry --------------------------------------------------------------------
 
 void TComTerminal::FontChanged() {
-  const QFontMetrics fm(FSettings.Font);
-  FCellWidth = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
-  FCellHeight = std::max(1, fm.height());
-  FAscent = fm.ascent();
-  FUnderline = std::min(FCellHeight - 1, FAscent + std::max(1, fm.underlinePos()));
-  FBoldFont = FSettings.Font;
-  FBoldFont.setBold(true);
-  FBoldFits = QFontMetrics(FBoldFont).horizontalAdvance(QLatin1Char('M')) == FCellWidth;
+  // Glyphs advance by fractions of a pixel while cells are whole pixels:
+  // the letter spacing makes up the difference, so that a run of text
+  // drawn in one go keeps to the cells however long it is.
+  const QFontMetricsF fm(FSettings.Font);
+  FCellWidth = std::max(1, qRound(fm.horizontalAdvance(QLatin1Char('M'))));
+  FCellHeight = std::max(1, qCeil(fm.height()));
+  FAscent = qRound(fm.ascent());
+  FUnderline = std::min(FCellHeight - 1, FAscent + std::max(1, qRound(fm.underlinePos())));
+  auto fitted = [&](QFont f) {
+    f.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    const qreal advance = QFontMetricsF(f).horizontalAdvance(QLatin1Char('M'));
+    f.setLetterSpacing(QFont::AbsoluteSpacing, FCellWidth - advance);
+    return f;
+  };
+  FTextFont = fitted(FSettings.Font);
+  QFont bold = FSettings.Font;
+  bold.setBold(true);
+  FBoldFont = fitted(bold);
   updateGeometry();
   update();
 }
@@ -323,11 +334,10 @@ void TComTerminal::PaintRow(QPainter& p, int viewRow) {
     const bool hidden = (first.Attr & vaBlink) && !FBlinkOn;
     blinks |= (first.Attr & vaBlink) != 0;
     if (!hidden) {
-      p.setFont(bold ? FBoldFont : FSettings.Font);
+      p.setFont(bold ? FBoldFont : FTextFont);
       p.setPen(fg);
       // Runs of the font's own letters are drawn in one go; the rest cell by
       // cell, so that each sits in its own place.
-      const bool whole = !bold || FBoldFits;
       text.clear();
       int textStart = c;
       auto flushText = [&](int upTo) {
@@ -339,10 +349,12 @@ void TComTerminal::PaintRow(QPainter& p, int viewRow) {
       for (int i = c; i < end; ++i) {
         const char32_t ch = cellAt(i).Ch;
         const QRect cell(row.left() + i * FCellWidth, row.top(), FCellWidth, FCellHeight);
-        if (DrawnByHand(ch)) {
+        if (ch == VtWideTail) {  // covered by the wide glyph on its left
+          flushText(i + 1);
+        } else if (DrawnByHand(ch)) {
           flushText(i + 1);
           DrawByHand(p, cell, ch, fg);
-        } else if (whole && KeepsToGrid(ch)) {
+        } else if (KeepsToGrid(ch)) {
           if (text.isEmpty()) textStart = i;
           text += QChar(static_cast<char16_t>(ch));
         } else {

@@ -120,6 +120,18 @@ TEST_F(Terminal, BytesFromTheLineAreDrawnInTheirCells) {
   EXPECT_FALSE(Ink(shot, T.CellRect(1, 1), bg));
 }
 
+TEST_F(Terminal, ALongRunOfTextKeepsToItsCells) {
+  T.resize(T.sizeHint());
+  // Glyphs that advance by a fraction of a pixel would drift off the grid.
+  const std::string row = "*+" + std::string(76, ' ') + "+*";
+  Show(row, 0, row);
+  const QImage shot = T.grab().toImage();
+  const QColor bg = T.Color(0);
+  EXPECT_TRUE(Ink(shot, T.CellRect(0, 78), bg));
+  EXPECT_TRUE(Ink(shot, T.CellRect(0, 79), bg));
+  EXPECT_FALSE(Ink(shot, T.CellRect(0, 77), bg));
+}
+
 struct KeyCase {
   const char* guards;
   int key;
@@ -233,8 +245,9 @@ TEST_F(Terminal, TheScrollbackScrollsByKeysWheelAndBarAndStaysPutWhileLinesCome)
   auto topRow = [&] {
     T.ClearSelection();
     Mouse(&T, QEvent::MouseButtonPress, T.CellRect(0, 0).topLeft());
-    Mouse(&T, QEvent::MouseMove, T.CellRect(0, 9).topRight() + QPoint(1, 0));
-    Mouse(&T, QEvent::MouseButtonRelease, T.CellRect(0, 9).topRight() + QPoint(1, 0));
+    const QPoint end = T.CellRect(0, T.Columns() - 1).topRight() + QPoint(1, 0);
+    Mouse(&T, QEvent::MouseMove, end);
+    Mouse(&T, QEvent::MouseButtonRelease, end);
     return T.SelectedText().toStdString();
   };
   EXPECT_EQ(topRow(), "line 1");
