@@ -1,15 +1,19 @@
 // SPDX-License-Identifier: MIT
 // A program run inside the terminal control, for looking at the control as
 // a user would (not a figure):
-//   term-session [--script FILE] [--shots DIR] -- COMMAND [ARGS...]
+//   term-session [--script FILE] [--shots DIR] [--log FILE] [--font-size PT]
+//                -- COMMAND [ARGS...]
 // The control's port opens one end of a pseudo-terminal pair; the far end
 // is joined to a second pair on which COMMAND runs with TERM=vt100, as if a
 // device with a terminal session sat at the end of a serial line.  Without
-// a script the window stays open for a person at the keyboard.  A script
+// a script the window stays open for a person at the keyboard.  --log keeps
+// what the program sent, for vtreplay.  A script
 // has one step per line:
 //   expect TEXT   wait (10 s at most) until the screen shows TEXT
 //   type TEXT     type the characters (\r, \n, \e, \\ written so)
-//   key NAME      press a key: Return, Up, Down, Left, Right, F1-F4, Kp0-Kp9...
+//   key NAME      press a key: Return, Tab, Escape, Backspace, Delete, Home,
+//                 Up, Down, Left, Right, F1-F4, Kp0-Kp9, KpEnter, KpMinus,
+//                 KpComma, KpPeriod
 //   wait MS       let MS milliseconds pass
 //   shot NAME     save the window as DIR/NAME.png
 //   dump          print the screen's text on standard output
@@ -29,6 +33,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <thread>
 
@@ -38,8 +43,9 @@ using namespace cport;
 
 namespace {
 
-// Copies between the two masters until told to stop or a side closes.
-void Bridge(int a, int b, const std::atomic<bool>& stop) {
+// Copies between the two masters until told to stop or a side closes;
+// what comes from b is also written to log (if open).
+void Bridge(int a, int b, FILE* log, const std::atomic<bool>& stop) {
   char buf[4096];
   while (!stop) {
     pollfd p[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
@@ -48,6 +54,7 @@ void Bridge(int a, int b, const std::atomic<bool>& stop) {
       if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
       const ssize_t n = ::read(p[i].fd, buf, sizeof buf);
       if (n <= 0) return;
+      if (log && i == 1) std::fwrite(buf, 1, static_cast<size_t>(n), log);
       for (ssize_t done = 0; done < n;) {
         const ssize_t w = ::write(p[1 - i].fd, buf + done, static_cast<size_t>(n - done));
         if (w < 0 && errno != EINTR && errno != EAGAIN) return;
@@ -103,7 +110,9 @@ int RunScript(TComTerminal& term, const QString& path, const QString& shots) {
       {"F2", {Qt::Key_F2, Qt::NoModifier}},         {"F3", {Qt::Key_F3, Qt::NoModifier}},
       {"F4", {Qt::Key_F4, Qt::NoModifier}},         {"KpEnter", {Qt::Key_Enter, Qt::KeypadModifier}},
       {"KpMinus", {Qt::Key_Minus, Qt::KeypadModifier}}, {"KpComma", {Qt::Key_Comma, Qt::KeypadModifier}},
-      {"KpPeriod", {Qt::Key_Period, Qt::KeypadModifier}}};
+      {"KpPeriod", {Qt::Key_Period, Qt::KeypadModifier}}, {"Tab", {Qt::Key_Tab, Qt::NoModifier}},
+      {"Escape", {Qt::Key_Escape, Qt::NoModifier}},  {"Backspace", {Qt::Key_Backspace, Qt::NoModifier}},
+      {"Delete", {Qt::Key_Delete, Qt::NoModifier}},  {"Home", {Qt::Key_Home, Qt::NoModifier}}};
   int line = 0;
   while (!f.atEnd()) {
     ++line;
@@ -152,16 +161,20 @@ int RunScript(TComTerminal& term, const QString& path, const QString& shots) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QString script, shots = ".";
+  FILE* log = nullptr;
+  int fontSize = 0;
   int first = 1;
   for (; first < argc; ++first) {
     const QString a = argv[first];
     if (a == "--script" && first + 1 < argc) script = argv[++first];
     else if (a == "--shots" && first + 1 < argc) shots = argv[++first];
+    else if (a == "--log" && first + 1 < argc) log = std::fopen(argv[++first], "wb");
+    else if (a == "--font-size" && first + 1 < argc) fontSize = std::atoi(argv[++first]);
     else if (a == "--") { ++first; break; }
     else break;
   }
   if (first >= argc) {
-    std::fprintf(stderr, "usage: term-session [--script FILE] [--shots DIR] -- COMMAND [ARGS...]\n");
+    std::fprintf(stderr, "usage: term-session [--script FILE] [--shots DIR] [--log FILE] -- COMMAND [ARGS...]\n");
     return 2;
   }
 
@@ -185,7 +198,7 @@ int main(int argc, char** argv) {
       std::perror("term-session: exec");
       ::_exit(127);
     }
-    if (child > 0) bridge = std::thread(Bridge, lineMaster, hostMaster, std::cref(stop));
+    if (child > 0) bridge = std::thread(Bridge, lineMaster, hostMaster, log, std::cref(stop));
     return child > 0;
   };
 
@@ -197,8 +210,15 @@ int main(int argc, char** argv) {
     TComTerminal term;
     term.setWindowTitle("term-session");
     term.SetComPort(&port);
+    if (fontSize > 0) {
+      QFont f = term.Font();
+      f.setPointSize(fontSize);
+      term.SetFont(f);
+    }
     port.Open();
     term.resize(term.sizeHint());
+    // The window follows the screen between 80 and 132 columns.
+    QObject::connect(&term, &TComTerminal::ScreenResized, &term, [&term] { term.resize(term.sizeHint()); });
     term.show();
     term.setFocus();
     QTimer::singleShot(0, [&] {
@@ -219,6 +239,7 @@ int main(int argc, char** argv) {
   }
   if (bridge.joinable()) bridge.join();
   if (hostMaster >= 0) ::close(hostMaster);
+  if (log) std::fclose(log);
   ::close(lineMaster);
   ::close(lineSlave);
   SetWakeMainThread(nullptr);

@@ -155,6 +155,9 @@ class TComTerminal : public QWidget, private IFreeNotification {
  signals:
   // The device rang the bell (once per repaint however often it rang).
   void Bell();
+  // The screen has other columns or rows now (by a setting, or the device
+  // switched between 80 and 132 columns): sizeHint() has changed with it.
+  void ScreenResized();
 
  protected:
   void paintEvent(QPaintEvent* event) override;

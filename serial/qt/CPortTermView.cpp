@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QtMath>
 #include <algorithm>
+#include <cstring>
 
 #include "CPortTerm.h"
 
@@ -55,9 +56,38 @@ int ScanLine(char32_t ch) {
   }
 }
 
-bool DrawnByHand(char32_t ch) { return BoxArms(ch) || ScanLine(ch) || ch == U'\u2592'; }
+// The pictures of control characters (what the DEC set shows for HT, FF,
+// CR, LF, NL and VT, and the plain text mode for every control), which few
+// fonts hold: their letters, stacked small in the cell.
+const char* ControlPicture(char32_t ch) {
+  static const char* const kC0[] = {"NUL", "SOH", "STX", "ETX", "EOT", "ENQ", "ACK", "BEL", "BS", "HT", "LF",
+                                    "VT",  "FF",  "CR",  "SO",  "SI",  "DLE", "DC1", "DC2", "DC3", "DC4", "NAK",
+                                    "SYN", "ETB", "CAN", "EM",  "SUB", "ESC", "FS",  "GS",  "RS",  "US"};
+  if (ch >= U'\u2400' && ch <= U'\u241F') return kC0[ch - U'\u2400'];
+  if (ch == U'\u2420') return "SP";
+  if (ch == U'\u2421') return "DEL";
+  if (ch == U'\u2424') return "NL";
+  return nullptr;
+}
 
-void DrawByHand(QPainter& p, const QRect& cell, char32_t ch, const QColor& color) {
+bool DrawnByHand(char32_t ch) { return BoxArms(ch) || ScanLine(ch) || ch == U'\u2592' || ControlPicture(ch); }
+
+void DrawByHand(QPainter& p, const QRect& cell, char32_t ch, const QColor& color, const QFont& font) {
+  if (const char* letters = ControlPicture(ch)) {
+    const int n = static_cast<int>(std::strlen(letters));
+    QFont small = font;
+    small.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+    small.setPixelSize(std::max(4, std::min(cell.height() / n, cell.width() * 3 / 2)));
+    p.save();
+    p.setFont(small);
+    p.setPen(color);
+    for (int i = 0; i < n; ++i) {
+      const QRect box(cell.left(), cell.top() + i * cell.height() / n, cell.width(), cell.height() / n);
+      p.drawText(box, Qt::AlignCenter, QString(QLatin1Char(letters[i])));
+    }
+    p.restore();
+    return;
+  }
   if (ch == U'\u2592') {  // the checkerboard
     p.fillRect(cell, QBrush(color, Qt::Dense4Pattern));
     return;
@@ -161,13 +191,15 @@ void TComTerminal::ContentReset() {
   FCursorRowShown = FEmu->CursorRow();
   FCursorColumnShown = FEmu->CursorColumn();
   FReverseShown = FEmu->ReverseScreen();
-  if (FGridShown != QSize(FEmu->Columns(), FEmu->Rows())) {
-    FGridShown = QSize(FEmu->Columns(), FEmu->Rows());
-    updateGeometry();
-  }
+  const bool resized = FGridShown != QSize(FEmu->Columns(), FEmu->Rows());
+  FGridShown = QSize(FEmu->Columns(), FEmu->Rows());
   FRowBlinks.assign(static_cast<size_t>(FEmu->Rows()), false);
   UpdateScrollBar();
   update();
+  if (resized) {
+    updateGeometry();
+    emit ScreenResized();
+  }
 }
 
 void TComTerminal::Flush() {
@@ -353,7 +385,7 @@ void TComTerminal::PaintRow(QPainter& p, int viewRow) {
           flushText(i + 1);
         } else if (DrawnByHand(ch)) {
           flushText(i + 1);
-          DrawByHand(p, cell, ch, fg);
+          DrawByHand(p, cell, ch, fg, bold ? FBoldFont : FTextFont);
         } else if (KeepsToGrid(ch)) {
           if (text.isEmpty()) textStart = i;
           text += QChar(static_cast<char16_t>(ch));
