@@ -78,7 +78,10 @@ class TComTermLink : public std::enable_shared_from_this<TComTermLink> {
     FRoom.wait_for(lock, kRoomWait, [this] { return FInbox.size() < kInboxLimit || !FOwner; });
     if (!FOwner) return;
     FInbox.append(static_cast<const char*>(buffer), count);
-    PostLocked([](TComTermLink&) {});
+    if (!FDrainPosted) {  // one drain takes all that comes before it runs
+      FDrainPosted = true;
+      PostLocked([](TComTermLink&) {});
+    }
   }
 
   void Conn(bool on) {
@@ -94,7 +97,7 @@ class TComTermLink : public std::enable_shared_from_this<TComTermLink> {
     });
   }
 
-  // Queues a drain (and then then) on the GUI thread.
+  // Queues a drain, and then what follows it, on the GUI thread.
   template <class F>
   void PostLocked(F then) {
     std::weak_ptr<TComTermLink> weak = weak_from_this();
@@ -114,6 +117,7 @@ class TComTermLink : public std::enable_shared_from_this<TComTermLink> {
     {
       std::lock_guard lock(FMutex);
       bytes.swap(FInbox);
+      FDrainPosted = false;
       FRoom.notify_all();
     }
     if (!bytes.empty() && FOwner) FOwner->Received(bytes.data(), bytes.size());
@@ -124,6 +128,7 @@ class TComTermLink : public std::enable_shared_from_this<TComTermLink> {
   std::mutex FMutex;
   std::condition_variable FRoom;
   std::string FInbox;
+  bool FDrainPosted = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -138,7 +143,7 @@ TComTerminal::TComTerminal(QWidget* parent)
   InitPortErrorTexts();  // binds the catalog domain of the control's texts
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
-  setAttribute(Qt::WA_InputMethodEnabled, false);
+  setAttribute(Qt::WA_InputMethodEnabled);
   setCursor(Qt::IBeamCursor);
   FScrollBar->setCursor(Qt::ArrowCursor);
   FScrollBar->setFocusPolicy(Qt::NoFocus);

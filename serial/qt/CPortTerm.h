@@ -160,9 +160,12 @@ class TComTerminal : public QWidget, private IFreeNotification {
   void ScreenResized();
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -214,7 +217,8 @@ class TComTerminal : public QWidget, private IFreeNotification {
   bool Selected(int64_t line, int column) const;
   void SetSelection(TCellPos anchor, TCellPos end);
   void SelectWord(TCellPos at);
-  bool HandleLocalKey(QKeyEvent* event);
+  // The control's own keys (copy, paste, scrolling back); act: do it too.
+  bool HandleLocalKey(QKeyEvent* event, bool act);
   bool ToVtKey(QKeyEvent* event, TVtKeyPress& key) const;
   TVtKeyModes KeyModes() const;
   void TypeBytes(const std::string& bytes);

@@ -6,11 +6,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 
 #include "CPortTerm.h"
 
@@ -92,35 +94,30 @@ bool TComTerminal::ToVtKey(QKeyEvent* event, TVtKeyPress& key) const {
   return true;
 }
 
-bool TComTerminal::HandleLocalKey(QKeyEvent* event) {
+bool TComTerminal::HandleLocalKey(QKeyEvent* event, bool act) {
   const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
   const int k = event->key();
+  const int page = FEmu->Rows();
+  std::function<void()> action;
   if (mods == (Qt::ControlModifier | Qt::ShiftModifier)) {
-    if (k == Qt::Key_C) {
-      CopySelection();
-      return true;
-    }
-    if (k == Qt::Key_V) {
-      Paste();
-      return true;
-    }
-  }
-  if (mods == Qt::ShiftModifier) {
-    const int page = FEmu->Rows();
+    if (k == Qt::Key_C) action = [this] { CopySelection(); };
+    if (k == Qt::Key_V) action = [this] { Paste(); };
+  } else if (mods == Qt::ShiftModifier) {
     switch (k) {
-      case Qt::Key_PageUp: ScrollBy(page); return true;
-      case Qt::Key_PageDown: ScrollBy(-page); return true;
-      case Qt::Key_Home: SetScrollPosition(FEmu->ScrollbackCount()); return true;
-      case Qt::Key_End: SetScrollPosition(0); return true;
-      case Qt::Key_Insert: Paste(); return true;
+      case Qt::Key_PageUp: action = [this, page] { ScrollBy(page); }; break;
+      case Qt::Key_PageDown: action = [this, page] { ScrollBy(-page); }; break;
+      case Qt::Key_Home: action = [this] { SetScrollPosition(FEmu->ScrollbackCount()); }; break;
+      case Qt::Key_End: action = [this] { SetScrollPosition(0); }; break;
+      case Qt::Key_Insert: action = [this] { Paste(); }; break;
       default: break;
     }
   }
-  return false;
+  if (action && act) action();
+  return static_cast<bool>(action);
 }
 
 void TComTerminal::keyPressEvent(QKeyEvent* event) {
-  if (HandleLocalKey(event)) return;
+  if (HandleLocalKey(event, true)) return;
   TVtKeyPress key;
   if (!ToVtKey(event, key)) {
     QWidget::keyPressEvent(event);
@@ -138,6 +135,38 @@ void TComTerminal::keyPressEvent(QKeyEvent* event) {
 }
 
 bool TComTerminal::focusNextPrevChild(bool) { return false; }  // Tab belongs to the far side
+
+bool TComTerminal::event(QEvent* event) {
+  // The control's own keys, and keys the far side gets (Ctrl+C among them)
+  // while there is a line to send them on, win over the window's shortcuts
+  // while the control has the focus.
+  if (event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    TVtKeyPress press;
+    if (HandleLocalKey(key, false) ||
+        (Connected() && ToVtKey(key, press) && !VtKeyBytes(press, KeyModes()).empty())) {
+      event->accept();
+      return true;
+    }
+  }
+  return QWidget::event(event);
+}
+
+void TComTerminal::inputMethodEvent(QInputMethodEvent* event) {
+  // Composed characters (dead keys, input methods) arrive here.
+  if (!event->commitString().isEmpty()) {
+    TVtKeyPress key;
+    key.Text = event->commitString().toStdString();
+    TypeBytes(VtKeyBytes(key, KeyModes()));
+  }
+  event->accept();
+}
+
+QVariant TComTerminal::inputMethodQuery(Qt::InputMethodQuery query) const {
+  if (query == Qt::ImCursorRectangle) return CellRect(FEmu->CursorRow() + FScrollOffset, FEmu->CursorColumn());
+  if (query == Qt::ImFont) return FSettings.Font;
+  return QWidget::inputMethodQuery(query);
+}
 
 void TComTerminal::TypeBytes(const std::string& bytes) {
   if (!Connected() || bytes.empty()) return;

@@ -371,11 +371,12 @@ void TComTerminal::PaintRow(QPainter& p, int viewRow) {
       // Runs of the font's own letters are drawn in one go; the rest cell by
       // cell, so that each sits in its own place.
       text.clear();
+      bool ink = false;  // not blanks only
       int textStart = c;
       auto flushText = [&](int upTo) {
-        if (!text.isEmpty() && text.trimmed().size() > 0)
-          p.drawText(QPoint(row.left() + textStart * FCellWidth, row.top() + FAscent), text);
+        if (ink) p.drawText(QPoint(row.left() + textStart * FCellWidth, row.top() + FAscent), text);
         text.clear();
+        ink = false;
         textStart = upTo;
       };
       for (int i = c; i < end; ++i) {
@@ -389,6 +390,7 @@ void TComTerminal::PaintRow(QPainter& p, int viewRow) {
         } else if (KeepsToGrid(ch)) {
           if (text.isEmpty()) textStart = i;
           text += QChar(static_cast<char16_t>(ch));
+          ink |= ch != U' ';
         } else {
           flushText(i + 1);
           const char32_t one[] = {ch};

@@ -4,6 +4,7 @@
 // the repaint of changed rows only, and the settings dialog.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTest>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -161,6 +163,27 @@ TEST_F(Terminal, TypedKeysArriveAtTheFarEnd) {
     EXPECT_EQ(Pty.Receive(c.bytes.size()), c.bytes) << c.guards;
   }
   EXPECT_EQ(Pty.Drain(), "");
+}
+
+TEST_F(Terminal, KeysOfTheFarSideWinOverTheWindowsShortcuts) {
+  QWidget window;
+  auto* copy = new QAction(&window);
+  copy->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+  int copies = 0;
+  QObject::connect(copy, &QAction::triggered, [&] { ++copies; });
+  window.addAction(copy);
+  T.setParent(&window);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  T.setFocus();
+  QTest::keyClick(&T, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(Pty.Receive(1), "\x03");
+  EXPECT_EQ(copies, 0);
+  P.Close();  // with no line the window has its shortcut back
+  QTest::keyClick(&T, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(copies, 1);
+  T.setParent(nullptr);
 }
 
 TEST_F(Terminal, AnswersGoBackToTheLine) {
