@@ -20,11 +20,58 @@ TState::TState(int columns, int rows) {
 
 void TState::Byte(uint8_t b) {
   if (Force7Bit) b &= 0x7F;
-  if (Charset == tcLatin1) {
+  if (Charset == tcLatin1 || (b < 0x80 && Utf8.Idle())) {
     Code(b);
   } else {
     Utf8.Put(b, [this](char32_t ch) { Code(ch); });
   }
+}
+
+namespace {
+
+// The length of the well-formed UTF-8 sequence of a character beyond ASCII
+// at p, complete before end, and the character; 0 for anything else.
+int WholeUtf8(const uint8_t* p, const uint8_t* end, char32_t& ch) {
+  const uint8_t b = p[0];
+  const ptrdiff_t left = end - p;
+  auto tail = [&](int i, uint8_t lo, uint8_t hi) { return p[i] >= lo && p[i] <= hi; };
+  if (b >= 0xC2 && b <= 0xDF) {
+    if (left < 2 || !tail(1, 0x80, 0xBF)) return 0;
+    ch = static_cast<char32_t>((b & 0x1F) << 6 | (p[1] & 0x3F));
+    return 2;
+  }
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (left < 3 || !tail(1, b == 0xE0 ? 0xA0 : 0x80, b == 0xED ? 0x9F : 0xBF) || !tail(2, 0x80, 0xBF)) return 0;
+    ch = static_cast<char32_t>((b & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (left < 4 || !tail(1, b == 0xF0 ? 0x90 : 0x80, b == 0xF4 ? 0x8F : 0xBF) || !tail(2, 0x80, 0xBF) ||
+        !tail(3, 0x80, 0xBF))
+      return 0;
+    ch = static_cast<char32_t>((b & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F));
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Text in the ground state, the bulk of any stream: printable ASCII goes
+// straight into the rows, whole UTF-8 characters (or Latin-1 ones) straight
+// to Print; anything else is left for the parser.
+const uint8_t* TState::PrintText(const uint8_t* p, const uint8_t* end) {
+  while (p < end) {
+    p = PrintAscii(p, end);
+    if (p == end || *p < 0xA0 || Force7Bit) break;
+    char32_t ch = *p;
+    int length = 1;
+    if (Charset == tcUTF8 && (length = WholeUtf8(p, end, ch)) == 0) break;
+    if (ch < 0xA0) break;  // C1, in UTF-8
+    Print(ch);
+    p += length;
+  }
+  return p;
 }
 
 // No emulation: every character shown, controls as symbols; a line feed
@@ -110,20 +157,16 @@ void TVtEmulator::Feed(const void* data, size_t count) {
     // Printable ASCII in the ground state, the bulk of any stream, goes
     // straight into the row.
     if (s.Parse == vt::psGround && s.Utf8.Idle()) {
-      const uint8_t* q = p;
-      while (q < end && *q >= 0x20 && *q < 0x7F) ++q;
-      if (q != p) {
-        s.PrintRun(p, static_cast<size_t>(q - p));
-        p = q;
-        if (p == end) break;
-      }
+      p = s.PrintText(p, end);
+      if (p == end) break;
     }
     s.Byte(*p++);
   }
 }
 
 // The program's own text: in the plain rendition, past the parser, which
-// keeps any sequence in progress.
+// keeps any sequence in progress.  Line ends and tabs act; other controls
+// show as symbols.
 void TVtEmulator::WriteText(std::string_view utf8) {
   TState& s = *F;
   const TVtCell pen = s.Pen;
@@ -137,6 +180,8 @@ void TVtEmulator::WriteText(std::string_view utf8) {
       s.LineFeed();
     } else if (ch == '\r') {
       s.CarriageReturn();
+    } else if (ch == '\t') {
+      s.Tab();
     } else if (ch < 0x20 || ch == 0x7F || (ch >= 0x80 && ch < 0xA0)) {
       s.Print(vt::ControlSymbol(ch));
     } else {
@@ -188,7 +233,7 @@ const TVtLine& TVtEmulator::Line(int index) const {
   if (index < 0 || index >= LineCount()) return empty;
   const size_t i = static_cast<size_t>(index);
   if (i < s.Ring.size()) return s.Ring[(s.RingHead + i) % s.Ring.size()];
-  return s.Screen[i - s.Ring.size()];
+  return s.ScreenLine(static_cast<int>(i - s.Ring.size()));
 }
 
 std::string TVtEmulator::Text(int fromLine, int fromColumn, int toLine, int toColumn) const {

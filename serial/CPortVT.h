@@ -122,8 +122,9 @@ class TVtEmulator {
   // Bytes from the device.
   void Feed(const void* data, size_t count);
   void Feed(std::string_view bytes) { Feed(bytes.data(), bytes.size()); }
-  // Text of the program's own (UTF-8, "\n" for a new line), shown at the
-  // cursor without being parsed.
+  // Text of the program's own (UTF-8, "\n" for a new line, "\r" and "\t"
+  // act too, other controls show as symbols), shown at the cursor in the
+  // plain rendition without being parsed.
   void WriteText(std::string_view utf8);
   // Bytes to send back to the device, oldest first; emptied by the call.
   std::string TakeAnswer();

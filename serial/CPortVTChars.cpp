@@ -73,7 +73,7 @@ struct TMaps {
   TMaps() {
     for (auto& set : Set)
       for (int i = 0; i < 128; ++i) set[i] = static_cast<char32_t>(i);
-    Set[csUK]['#'] = U'\u00A3';
+    Set[csUK][0x23] = U'\u00A3';  // '#'
     for (int i = 0; i < 32; ++i) Set[csGraphics][0x5F + i] = kGraphics[i];
   }
 };
@@ -85,10 +85,30 @@ const char32_t* CharsetMap(TCharsetSlot set) {
   return maps.Set[set];
 }
 
-int CharWidth(char32_t ch) {
-  if (ch < 0x300) return 1;
+namespace {
+
+int WidthFromTables(char32_t ch) {
   if (In(kZero, ch)) return 0;
   return In(kWide, ch) ? 2 : 1;
+}
+
+// The widths of the Basic Multilingual Plane, two bits each, looked up at
+// once: most text is there.
+struct TBmpWidths {
+  uint8_t Bits[0x10000 / 4] = {};
+  TBmpWidths() {
+    for (char32_t ch = 0x300; ch < 0x10000; ++ch)
+      Bits[ch / 4] = static_cast<uint8_t>(Bits[ch / 4] | WidthFromTables(ch) << (ch % 4 * 2));
+  }
+};
+
+}  // namespace
+
+int CharWidth(char32_t ch) {
+  if (ch < 0x300) return 1;
+  if (ch >= 0x10000) return WidthFromTables(ch);
+  static const TBmpWidths widths;
+  return widths.Bits[ch / 4] >> (ch % 4 * 2) & 3;
 }
 
 // The Unicode control pictures; C1 controls, which have none, as U+FFFD.

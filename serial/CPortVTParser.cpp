@@ -293,8 +293,10 @@ void TState::CsiDispatch(char32_t final) {
     case 'A':  // CUU, CUD: stop at the region's edge from inside it
       MoveTo(Row >= Top ? std::max(Top, Row - n) : Row - n, Col);
       break;
-    case 'B': MoveTo(Row <= Bottom ? std::min(Bottom, Row + n) : Row + n, Col); break;
-    case 'C': MoveTo(Row, Col + n); break;
+    case 'B':  // and VPR
+    case 'e': MoveTo(Row <= Bottom ? std::min(Bottom, Row + n) : Row + n, Col); break;
+    case 'C':  // and HPR
+    case 'a': MoveTo(Row, Col + n); break;
     case 'D': MoveTo(Row, Col - n); break;
     case 'E':  // CNL, CPL
       MoveTo(Row <= Bottom ? std::min(Bottom, Row + n) : Row + n, 0);

@@ -37,42 +37,43 @@ void TState::UpdateMap() {
   Map = vt::CharsetMap(set);
 }
 
-// The hot path: a run of printable ASCII written straight into the rows.
-void TState::PrintRun(const uint8_t* p, size_t n) {
+// The hot path: printable ASCII written straight into the rows, up to the
+// first other byte; returns where it stopped.
+const uint8_t* TState::PrintAscii(const uint8_t* p, const uint8_t* end) {
+  auto printable = [](uint8_t b) { return static_cast<uint8_t>(b - 0x20) < 0x5F; };
   if (Insert) {
-    for (size_t i = 0; i < n; ++i) Print(p[i]);
-    return;
+    while (p < end && printable(*p)) Print(*p++);
+    return p;
   }
-  TVtCell cell = Pen;
-  while (n > 0) {
+  const vt::TCellBits pen(Pen);
+  while (p < end && printable(*p)) {
     WrapIfPending();
-    TVtLine& line = Screen[static_cast<size_t>(Row)];
+    TVtLine& line = ScreenLine(Row);
     TVtCell* cells = line.Cells.data();
-    const size_t k = std::min(n, static_cast<size_t>(Cols - Col));
     if (cells[Col].Ch == VtWideTail) SplitWide(line, Col);
+    const size_t limit = std::min(static_cast<size_t>(Cols - Col), static_cast<size_t>(end - p));
     TVtCell* dst = cells + Col;
-    for (size_t i = 0; i < k; ++i) {
-      cell.Ch = Map[p[i]];
-      dst[i] = cell;
-    }
-    const int end = Col + static_cast<int>(k);
-    if (end < Cols && cells[end].Ch == VtWideTail) cells[end].Ch = U' ';
+    size_t k = 0;
+    for (; k < limit && printable(p[k]); ++k) pen.Store(dst + k, Map[p[k]]);
+    const int stop = Col + static_cast<int>(k);
+    if (stop < Cols && cells[stop].Ch == VtWideTail) cells[stop].Ch = U' ';
     Mark(Row);
     p += k;
-    n -= k;
-    if (end < Cols) {
-      Col = end;
-    } else {
-      Col = Cols - 1;
-      if (AutoWrap) {
-        PendingWrap = true;
-      } else if (n > 0) {  // without autowrap the rest lands on the last column
-        cell.Ch = Map[p[n - 1]];
-        cells[Cols - 1] = cell;
-        n = 0;
-      }
+    if (stop < Cols) {
+      Col = stop;
+      continue;
+    }
+    Col = Cols - 1;
+    if (AutoWrap) {
+      PendingWrap = true;
+    } else {  // without autowrap the rest lands on the last column
+      const uint8_t* q = p;
+      while (q < end && printable(*q)) ++q;
+      if (q != p) pen.Store(cells + Cols - 1, Map[q[-1]]);
+      p = q;
     }
   }
+  return p;
 }
 
 void TState::Print(char32_t ch) {
@@ -83,7 +84,7 @@ void TState::Print(char32_t ch) {
   WrapIfPending();
   if (width == 2 && Col == Cols - 1) {
     if (AutoWrap) {  // no room for both halves: wrap first
-      Screen[static_cast<size_t>(Row)].Wrapped = true;
+      ScreenLine(Row).Wrapped = true;
       LineFeed();
       Col = 0;
     } else {
@@ -91,7 +92,7 @@ void TState::Print(char32_t ch) {
     }
   }
   if (Insert) InsertChars(width);
-  TVtLine& line = Screen[static_cast<size_t>(Row)];
+  TVtLine& line = ScreenLine(Row);
   SplitWide(line, Col);
   SplitWide(line, Col + width);
   TVtCell cell = Pen;
@@ -111,7 +112,7 @@ void TState::Print(char32_t ch) {
 
 void TState::WrapIfPending() {
   if (!PendingWrap) return;
-  Screen[static_cast<size_t>(Row)].Wrapped = true;
+  ScreenLine(Row).Wrapped = true;
   LineFeed();
   Col = 0;
 }
@@ -149,6 +150,7 @@ void TState::MoveToOrigin(int row, int col) {
 }
 
 void TState::Tab() {
+  if (Col >= Cols - 1) return;  // not a move: a pending wrap stays
   int c = Col + 1;
   while (c < Cols - 1 && !Tabs[static_cast<size_t>(c)]) ++c;
   MoveTo(Row, c);
@@ -157,33 +159,34 @@ void TState::Tab() {
 void TState::ScrollUp(int top, int bottom, int count, bool keep) {
   count = std::min(count, bottom - top + 1);
   if (count <= 0) return;
-  if (keep && top == 0 && bottom == Rows - 1) {
-    for (int i = 0; i < count; ++i) PushScrollback(Screen[static_cast<size_t>(i)]);
-  }
-  const auto first = Screen.begin() + top;
-  std::rotate(first, first + count, Screen.begin() + bottom + 1);
   const TVtCell blank = Blank();
-  for (int r = bottom - count + 1; r <= bottom; ++r) {
-    TVtLine& line = Screen[static_cast<size_t>(r)];
-    line.Cells.assign(static_cast<size_t>(Cols), blank);
+  auto clear = [this, &blank](TVtLine& line) {
+    vt::FillCells(line.Cells, static_cast<size_t>(Cols), blank);
     line.Wrapped = false;
-  }
-  if (top == 0 && bottom == Rows - 1) {
+  };
+  if (top == 0 && bottom == Rows - 1) {  // the whole screen: the ring turns
+    for (int i = 0; i < count; ++i) {
+      TVtLine& line = ScreenLine(0);
+      if (keep) PushScrollback(line);
+      clear(line);
+      if (++ScreenTop == Screen.size()) ScreenTop = 0;
+    }
     MarkAll();
-  } else {
-    for (int r = top; r <= bottom; ++r) Mark(r);
+    return;
   }
+  for (int r = top; r + count <= bottom; ++r) std::swap(ScreenLine(r), ScreenLine(r + count));
+  for (int r = bottom - count + 1; r <= bottom; ++r) clear(ScreenLine(r));
+  for (int r = top; r <= bottom; ++r) Mark(r);
 }
 
 void TState::ScrollDown(int top, int bottom, int count) {
   count = std::min(count, bottom - top + 1);
   if (count <= 0) return;
-  const auto last = Screen.begin() + bottom + 1;
-  std::rotate(Screen.begin() + top, last - count, last);
+  for (int r = bottom; r - count >= top; --r) std::swap(ScreenLine(r), ScreenLine(r - count));
   const TVtCell blank = Blank();
   for (int r = top; r < top + count; ++r) {
-    TVtLine& line = Screen[static_cast<size_t>(r)];
-    line.Cells.assign(static_cast<size_t>(Cols), blank);
+    TVtLine& line = ScreenLine(r);
+    vt::FillCells(line.Cells, static_cast<size_t>(Cols), blank);
     line.Wrapped = false;
   }
   for (int r = top; r <= bottom; ++r) Mark(r);
@@ -205,10 +208,11 @@ void TState::EraseCells(int row, int from, int to) {
   from = std::max(from, 0);
   to = std::min(to, Cols);
   if (from >= to) return;
-  TVtLine& line = Screen[static_cast<size_t>(row)];
+  TVtLine& line = ScreenLine(row);
   SplitWide(line, from);
   SplitWide(line, to);
-  std::fill(line.Cells.begin() + from, line.Cells.begin() + to, Blank());
+  const vt::TCellBits blank(Blank());
+  for (int c = from; c < to; ++c) blank.Store(&line.Cells[static_cast<size_t>(c)], U' ');
   if (to == Cols) line.Wrapped = false;
   Mark(row);
 }
@@ -245,10 +249,9 @@ void TState::EraseLine(int how) {
 }
 
 void TState::InsertChars(int count) {
-  PendingWrap = false;
   count = std::min(count, Cols - Col);
   if (count <= 0) return;
-  TVtLine& line = Screen[static_cast<size_t>(Row)];
+  TVtLine& line = ScreenLine(Row);
   SplitWide(line, Col);
   SplitWide(line, Cols - count);
   const auto at = line.Cells.begin() + Col;
@@ -259,10 +262,9 @@ void TState::InsertChars(int count) {
 }
 
 void TState::DeleteChars(int count) {
-  PendingWrap = false;
   count = std::min(count, Cols - Col);
   if (count <= 0) return;
-  TVtLine& line = Screen[static_cast<size_t>(Row)];
+  TVtLine& line = ScreenLine(Row);
   SplitWide(line, Col);
   SplitWide(line, Col + count);
   const auto at = line.Cells.begin() + Col;
@@ -290,6 +292,8 @@ void TState::ResizeScreen(int columns, int rows) {
   columns = std::clamp(columns, 1, vt::MaxSide);
   rows = std::clamp(rows, 1, vt::MaxSide);
   if (columns == Cols && rows == Rows && static_cast<int>(Screen.size()) == rows) return;
+  std::rotate(Screen.begin(), Screen.begin() + static_cast<ptrdiff_t>(ScreenTop), Screen.end());
+  ScreenTop = 0;
   // Fewer rows: the lines above the cursor leave the top, as they would
   // scroll off, so that the cursor's line stays in view.
   if (rows < static_cast<int>(Screen.size())) {
@@ -353,6 +357,7 @@ void TState::Restore() {
   Origin = Saved.Origin;
   MoveTo(Saved.Row, Saved.Col);
   if (Origin) Row = std::clamp(Row, Top, Bottom);
+  // Text written around a save and restore goes on as if uninterrupted.
   PendingWrap = Saved.PendingWrap && Col == Cols - 1 && AutoWrap;
   Pen = Saved.Pen;
   G[0] = Saved.G[0];

@@ -5,7 +5,10 @@
 // sequences, CPortVT.cpp feeds bytes and answers the owner.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -98,6 +101,41 @@ struct TUtf8Decoder {
   }
 };
 
+// A cell's colours and attributes as one word, so that a glyph goes into a
+// cell with one store where the layout allows.
+class TCellBits {
+ public:
+  explicit TCellBits(const TVtCell& pen) : FPen(pen) {
+    FBits = uint64_t{pen.Fg} << 32 | uint64_t{pen.Bg} << 40 | uint64_t{pen.Attr} << 48;
+  }
+  void Store(TVtCell* at, char32_t ch) const {
+    if constexpr (kOneWord) {
+      const uint64_t v = FBits | ch;
+      std::memcpy(static_cast<void*>(at), &v, sizeof v);
+    } else {
+      *at = FPen;
+      at->Ch = ch;
+    }
+  }
+
+ private:
+  static constexpr bool kOneWord = std::endian::native == std::endian::little && sizeof(TVtCell) == 8 &&
+                                   offsetof(TVtCell, Ch) == 0 && offsetof(TVtCell, Fg) == 4 &&
+                                   offsetof(TVtCell, Bg) == 5 && offsetof(TVtCell, Attr) == 6;
+  TVtCell FPen;
+  uint64_t FBits;
+};
+
+// The line's cells, count of them, all as c.
+inline void FillCells(std::vector<TVtCell>& cells, size_t count, const TVtCell& c) {
+  if (cells.size() != count) {
+    cells.assign(count, c);
+    return;
+  }
+  const TCellBits bits(c);
+  for (TVtCell& cell : cells) bits.Store(&cell, c.Ch);
+}
+
 // Glyphs for the 7-bit codes of a character set; the printable ones differ.
 const char32_t* CharsetMap(TCharsetSlot set);
 // Columns a character takes: 0 (combining, dropped), 1 or 2.
@@ -121,14 +159,19 @@ struct TVtEmulator::TState {
 
   // -- screen -----------------------------------------------------------
   int Cols = 80, Rows = 24;
+  // The rows as a ring, so that a full-screen scroll moves no line: row r
+  // is Screen[(ScreenTop + r) % Rows].
   std::vector<TVtLine> Screen;
+  size_t ScreenTop = 0;
   // Scrollback ring: oldest at RingHead once it is full, at 0 before.
   std::vector<TVtLine> Ring;
   size_t RingHead = 0;
 
   // -- cursor and modes -------------------------------------------------
   int Row = 0, Col = 0;
-  bool PendingWrap = false;  // the last column was written; the next glyph wraps
+  // The last column was written; the next glyph wraps first.  Cursor moves
+  // and autowrap off clear it; erasing, inserting or deleting cells keep it.
+  bool PendingWrap = false;
   TVtCell Pen;               // Ch unused; colours and attributes of new glyphs
   int Top = 0, Bottom = 23;  // scrolling region, inclusive
   bool Origin = false, AutoWrap = true, Insert = false, NewLine = false;
@@ -166,6 +209,7 @@ struct TVtEmulator::TState {
   TState(int columns, int rows);
 
   // CPortVT.cpp
+  const uint8_t* PrintText(const uint8_t* p, const uint8_t* end);  // ground state
   void Byte(uint8_t b);
   void Code(char32_t ch);  // one decoded character into the emulation
   void NoneCode(char32_t ch);
@@ -184,11 +228,17 @@ struct TVtEmulator::TState {
   int Param(int i, int fallback) const;  // 0 or missing gives fallback
 
   // CPortVTScreen.cpp
+  TVtLine& ScreenLine(int row) {
+    size_t i = ScreenTop + static_cast<size_t>(row);
+    if (i >= Screen.size()) i -= Screen.size();
+    return Screen[i];
+  }
+  const TVtLine& ScreenLine(int row) const { return const_cast<TState*>(this)->ScreenLine(row); }
   TVtCell Blank() const;  // an erased cell: the pen's background only
   void Mark(int row) { Dirty[static_cast<size_t>(row)] = 1; }
   void MarkAll() { AllDirty = true; }
   void UpdateMap();
-  void PrintRun(const uint8_t* p, size_t n);  // printable ASCII, ground state
+  const uint8_t* PrintAscii(const uint8_t* p, const uint8_t* end);  // ground state
   void Print(char32_t ch);
   void WrapIfPending();
   void LineFeed();
