@@ -2,7 +2,7 @@
 // A program run inside the terminal control, for looking at the control as
 // a user would (not a figure):
 //   term-session [--script FILE] [--shots DIR] [--log FILE] [--font-size PT]
-//                -- COMMAND [ARGS...]
+//                [--emulation vt100|vt52|none] -- COMMAND [ARGS...]
 // The control's port opens one end of a pseudo-terminal pair; the far end
 // is joined to a second pair on which COMMAND runs with TERM=vt100, as if a
 // device with a terminal session sat at the end of a serial line.  Without
@@ -15,6 +15,9 @@
 //                 Up, Down, Left, Right, F1-F4, Kp0-Kp9, KpEnter, KpMinus,
 //                 KpComma, KpPeriod
 //   wait MS       let MS milliseconds pass
+//   drag R C R C  select with the mouse from one cell to another (1-based)
+//   wheel N       turn the wheel N notches (up: back into the scrollback)
+//   close, open   close or open the port
 //   shot NAME     save the window as DIR/NAME.png
 //   dump          print the screen's text on standard output
 //   quit          end
@@ -29,6 +32,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
@@ -97,7 +102,13 @@ void Pause(int ms) {
   while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-int RunScript(TComTerminal& term, const QString& path, const QString& shots) {
+void Mouse(QWidget* w, QEvent::Type type, QPoint at) {
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(Qt::LeftButton);
+  QMouseEvent e(type, at, w->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &e);
+}
+
+int RunScript(TComTerminal& term, TCustomComPort& port, const QString& path, const QString& shots) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) {
     std::fprintf(stderr, "term-session: cannot read %s\n", qPrintable(path));
@@ -135,6 +146,22 @@ int RunScript(TComTerminal& term, const QString& path, const QString& shots) {
       } else {
         std::fprintf(stderr, "term-session: line %d: no key %s\n", line, qPrintable(arg));
       }
+    } else if (word == "drag") {
+      const QStringList n = arg.split(' ', Qt::SkipEmptyParts);
+      if (n.size() != 4) continue;
+      Mouse(&term, QEvent::MouseButtonPress, term.CellRect(n[0].toInt() - 1, n[1].toInt() - 1).topLeft());
+      const QPoint end = term.CellRect(n[2].toInt() - 1, n[3].toInt() - 1).topRight() + QPoint(1, 1);
+      Mouse(&term, QEvent::MouseMove, end);
+      Mouse(&term, QEvent::MouseButtonRelease, end);
+    } else if (word == "wheel") {
+      const QPointF at(10, 10);
+      QWheelEvent e(at, term.mapToGlobal(at), {}, QPoint(0, 120 * arg.toInt()), Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+      QApplication::sendEvent(&term, &e);
+    } else if (word == "close") {
+      port.Close();
+    } else if (word == "open") {
+      port.Open();
     } else if (word == "wait") {
       Pause(arg.toInt());
     } else if (word == "shot") {
@@ -163,6 +190,7 @@ int main(int argc, char** argv) {
   QString script, shots = ".";
   FILE* log = nullptr;
   int fontSize = 0;
+  TTermEmulation emulation = teVT100;
   int first = 1;
   for (; first < argc; ++first) {
     const QString a = argv[first];
@@ -170,11 +198,16 @@ int main(int argc, char** argv) {
     else if (a == "--shots" && first + 1 < argc) shots = argv[++first];
     else if (a == "--log" && first + 1 < argc) log = std::fopen(argv[++first], "wb");
     else if (a == "--font-size" && first + 1 < argc) fontSize = std::atoi(argv[++first]);
+    else if (a == "--emulation" && first + 1 < argc) {
+      const QString e = argv[++first];
+      emulation = e == "none" ? teNone : e == "vt52" ? teVT52 : teVT100;
+    }
     else if (a == "--") { ++first; break; }
     else break;
   }
   if (first >= argc) {
-    std::fprintf(stderr, "usage: term-session [--script FILE] [--shots DIR] [--log FILE] -- COMMAND [ARGS...]\n");
+    std::fprintf(stderr, "usage: term-session [--script FILE] [--shots DIR] [--log FILE] [--font-size PT]\n"
+                 "                    [--emulation vt100|vt52|none] -- COMMAND [ARGS...]\n");
     return 2;
   }
 
@@ -210,6 +243,7 @@ int main(int argc, char** argv) {
     TComTerminal term;
     term.setWindowTitle("term-session");
     term.SetComPort(&port);
+    term.SetEmulation(emulation);
     if (fontSize > 0) {
       QFont f = term.Font();
       f.setPointSize(fontSize);
@@ -226,7 +260,7 @@ int main(int argc, char** argv) {
         rc = 1;
         app.quit();
       } else if (!script.isEmpty()) {
-        rc = RunScript(term, script, shots);
+        rc = RunScript(term, port, script, shots);
         app.quit();
       }
     });
