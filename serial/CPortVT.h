@@ -12,7 +12,8 @@
 //    by the screen, the scrollback limit and a small bounded buffer for the
 //    sequence in progress.  Parameters clamp to the screen.
 //  - Answers (device attributes, status reports, VT52 identify) collect in
-//    order until TakeAnswer(); the owner sends them to the line.
+//    order until TakeAnswer(); the owner sends them to the line.  Past 4 KiB
+//    not taken, further answers are dropped.
 //  - Settings apply at once.  Not thread-safe: one thread feeds, reads and
 //    sets (the terminal control uses the GUI thread).
 #pragma once
@@ -26,8 +27,13 @@
 
 namespace cport {
 
+// Received C1 controls (U+0080-U+009F in UTF-8, bytes 0x80-0x9F in
+// Latin-1) do nothing: neither terminal knew them.
 enum TTermEmulation : uint8_t {
-  teNone,   // bytes shown as text, control characters as visible symbols
+  // Bytes shown as text, control characters as visible symbols (the Unicode
+  // control pictures, C1 as U+FFFD); a line feed also starts a new line, and
+  // so does a carriage return with AppendLF.
+  teNone,
   teVT52,
   teVT100   // with the VT102 editing functions
 };

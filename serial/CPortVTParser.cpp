@@ -3,6 +3,7 @@
 // character to the final byte, and what each control function does in VT100
 // and VT52 mode.
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "CPortVTState.h"
@@ -47,6 +48,11 @@ uint8_t Color256(int index) {
 }
 
 }  // namespace
+
+// Answers nobody takes are kept only up to a bound; whole ones, the oldest.
+void TState::Reply(std::string_view answer) {
+  if (Answer.size() + answer.size() <= MaxAnswer) Answer += answer;
+}
 
 void TState::ClearParams() {
   ParamCount = 0;
@@ -102,7 +108,9 @@ void TState::Code(char32_t ch) {
 
 void TState::Control(char32_t ch) {
   switch (ch) {
-    case 0x07: ++Bells; break;
+    case 0x07:
+      if (Bells < INT_MAX) ++Bells;
+      break;
     case 0x08: MoveTo(Row, Col - 1); break;
     case 0x09: Tab(); break;
     case 0x0A:
@@ -232,7 +240,7 @@ void TState::EscDispatch(char32_t final) {
       case 'c': FullReset(); break;
       case '=': KeypadApp = true; break;
       case '>': KeypadApp = false; break;
-      case 'Z': Answer += kDeviceAttributes; break;  // DECID
+      case 'Z': Reply(kDeviceAttributes); break;  // DECID
       default: break;
     }
   } else if (Inter == '#') {
@@ -268,7 +276,7 @@ void TState::Vt52Dispatch(char32_t final) {
     case 'J': EraseDisplay(0); break;
     case 'K': EraseLine(0); break;
     case 'Y': Parse = psVt52Row; break;
-    case 'Z': Answer += "\x1b/Z"; break;
+    case 'Z': Reply("\x1b/Z"); break;
     case '=': KeypadApp = true; break;
     case '>': KeypadApp = false; break;
     case '<':
@@ -317,19 +325,19 @@ void TState::CsiDispatch(char32_t final) {
     case 'S': ScrollUp(Top, Bottom, n, true); break;
     case 'T': ScrollDown(Top, Bottom, n); break;
     case 'c':
-      if (Param(0, 0) == 0) Answer += kDeviceAttributes;
+      if (Param(0, 0) == 0) Reply(kDeviceAttributes);
       break;
     case 'n':
       if (Param(0, 0) == 5) {
-        Answer += "\x1b[0n";
+        Reply("\x1b[0n");
       } else if (Param(0, 0) == 6) {
         char report[32];
         std::snprintf(report, sizeof report, "\x1b[%d;%dR", Origin ? Row - Top + 1 : Row + 1, Col + 1);
-        Answer += report;
+        Reply(report);
       }
       break;
     case 'x':  // DECREQTPARM: no parity, 8 bits, 9600 baud
-      if (Param(0, 0) <= 1) Answer += Param(0, 0) == 0 ? "\x1b[2;1;1;112;112;1;0x" : "\x1b[3;1;1;112;112;1;0x";
+      if (Param(0, 0) <= 1) Reply(Param(0, 0) == 0 ? "\x1b[2;1;1;112;112;1;0x" : "\x1b[3;1;1;112;112;1;0x");
       break;
     case 'm': Sgr(); break;
     case 'r': {

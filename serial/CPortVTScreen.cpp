@@ -2,6 +2,7 @@
 // The emulation's screen: printing with the last-column rule, scrolling into
 // the scrollback, erasing, inserting and deleting cells and lines, resizing.
 #include <algorithm>
+#include <climits>
 
 #include "CPortVTState.h"
 
@@ -201,7 +202,7 @@ void TState::PushScrollback(TVtLine& line) {
     std::swap(Ring[RingHead], line);
     if (++RingHead == Ring.size()) RingHead = 0;
   }
-  ++ScrolledOff;
+  if (ScrolledOff < INT_MAX) ++ScrolledOff;
 }
 
 void TState::EraseCells(int row, int from, int to) {

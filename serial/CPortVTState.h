@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CPortVT.h"
@@ -22,6 +23,7 @@ constexpr int MaxSide = 1024;         // columns and rows
 constexpr int MaxScrollBack = 100000; // lines kept above the screen
 constexpr int MaxParams = 16;
 constexpr uint16_t MaxParam = 65535;  // larger parameters clamp to it
+constexpr size_t MaxAnswer = 4096;    // answers not yet taken
 
 enum TParse : uint8_t {
   psGround,
@@ -220,6 +222,7 @@ struct TVtEmulator::TState {
   void EscDispatch(char32_t final);
   void Vt52Dispatch(char32_t final);
   void CsiDispatch(char32_t final);
+  void Reply(std::string_view answer);
   void SetModes(bool on);
   void Sgr();
   void SoftReset();

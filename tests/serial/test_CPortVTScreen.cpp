@@ -265,6 +265,22 @@ TEST(VtOwner, CursorVisibility) {
   EXPECT_TRUE(vt.CursorVisible());
 }
 
+// A device that keeps asking while nobody takes the answers cannot grow them
+// without end; what is kept are whole answers, the oldest.
+TEST(VtLimits, AnswersUntakenAreBounded) {
+  TVtEmulator vt;
+  std::string queries;
+  for (int i = 0; i < 100000; ++i) queries += "\x1b[c";
+  vt.Feed(queries);
+  const std::string answer = vt.TakeAnswer();
+  EXPECT_LE(answer.size(), 4096u);
+  EXPECT_GE(answer.size(), 4000u);
+  EXPECT_EQ(answer.size() % 7, 0u);
+  EXPECT_EQ(answer.substr(0, 7), "\x1b[?1;2c");
+  vt.Feed("\x1b[5n");
+  EXPECT_EQ(vt.TakeAnswer(), "\x1b[0n");
+}
+
 // Whatever arrives, the screen keeps its size and the scrollback its limit.
 TEST(VtLimits, RandomBytesStayInBounds) {
   std::mt19937 rng(20);
