@@ -10,7 +10,7 @@
 // what the program sent, for vtreplay.  A script
 // has one step per line:
 //   expect TEXT   wait (10 s at most) until the screen shows TEXT
-//   type TEXT     type the characters (\r, \n, \e, \\ written so)
+//   type TEXT     type the characters, 60 ms apart (\r, \n, \e, \\ written so)
 //   key NAME      press a key: Return, Tab, Escape, Backspace, Delete, Home,
 //                 Up, Down, Left, Right, F1-F4, Kp0-Kp9, KpEnter, KpMinus,
 //                 KpComma, KpPeriod
@@ -137,7 +137,10 @@ int RunScript(TComTerminal& term, TCustomComPort& port, const QString& path, con
       if (!ScreenHas(term, arg)) std::fprintf(stderr, "term-session: line %d: \"%s\" not shown\n", line, qPrintable(arg));
       Pause(100);  // the rest of the screen follows
     } else if (word == "type") {
-      for (const QChar c : Unescape(arg)) Key(&term, c == '\r' ? Qt::Key_Return : 0, Qt::NoModifier, c);
+      for (const QChar c : Unescape(arg)) {  // at a typist's pace
+        Key(&term, c == '\r' ? Qt::Key_Return : 0, Qt::NoModifier, c);
+        Pause(60);
+      }
     } else if (word == "key") {
       if (arg.startsWith("Kp") && arg.size() == 3 && arg[2].isDigit()) {
         Key(&term, Qt::Key_0 + arg[2].digitValue(), Qt::KeypadModifier, arg.mid(2));
