@@ -144,7 +144,8 @@ class TVtEmulator {
   // The screen and the scrollback as one list of lines: 0 is the oldest
   // scrollback line, ScrollbackCount() is the top row of the screen.  A
   // scrollback line keeps the width it had on the screen; an index out of
-  // range gives an empty line.
+  // range gives an empty line.  A line's reference holds until the next
+  // Feed, WriteText, Reset, Clear, Resize or SetScrollBack.
   int ScrollbackCount() const;
   int LineCount() const { return ScrollbackCount() + Rows(); }
   const TVtLine& Line(int index) const;
