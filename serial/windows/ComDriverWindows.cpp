@@ -272,7 +272,20 @@ TIoResult TWindowsDevice::GetResult(TIoRequest& r, bool wait) {
   }
 }
 
-int TWindowsDevice::PurgeComm(uint32_t flags) { return ::PurgeComm(FHandle, flags) ? 0 : LastError(); }
+// An abort ends every transfer of its direction still pending.  Serial
+// drivers do so in the purge; the transfers held here are cancelled first,
+// so that this holds also where a purge only empties the queues (Wine's
+// does, and so may a virtual port's), and none of them refills a queue
+// just emptied.  Under the lock: a transfer started after the purge is not
+// touched.
+int TWindowsDevice::PurgeComm(uint32_t flags) {
+  TLock lock(FMutex);
+  const bool tx = flags & PURGE_TXABORT, rx = flags & PURGE_RXABORT;
+  if (tx || rx)
+    for (auto& [request, o] : FActive)
+      if (request->Write ? tx : rx) ::CancelIoEx(FHandle, &o->Ov);
+  return ::PurgeComm(FHandle, flags) ? 0 : LastError();
+}
 
 // ---------------------------------------------------------------------------
 // Status and control
@@ -296,7 +309,12 @@ int TWindowsDevice::ClearCommError(uint32_t& errors, TComStat& stat) {
 int TWindowsDevice::GetCommModemStatus(uint32_t& status) {
   DWORD s = 0;
   status = 0;
-  if (!::GetCommModemStatus(FHandle, &s)) return LastError();
+  if (!::GetCommModemStatus(FHandle, &s)) {
+    // A port without modem lines (a virtual one) says it has no such
+    // function: its lines read as off, as with the other drivers.
+    const int err = LastError();
+    return err == ERROR_NOT_SUPPORTED || err == ERROR_INVALID_FUNCTION ? 0 : err;
+  }
   status = s;
   return 0;
 }
