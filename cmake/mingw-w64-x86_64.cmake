@@ -11,7 +11,9 @@ set(CMAKE_C_COMPILER ${VX_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VX_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${VX_MINGW_TRIPLE}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${VX_MINGW_TRIPLE})
+# The target's libraries, and any prefix given on the command line (an
+# installed component, for one).
+set(CMAKE_FIND_ROOT_PATH /usr/${VX_MINGW_TRIPLE} ${CMAKE_FIND_ROOT_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -42,9 +42,6 @@ std::string Narrow(const std::wstring& wide);
 // ("\\.\COM3", "\\?\...") is taken as it is.
 std::wstring DevicePath(const std::string& port);
 
-// Whether the program runs under Wine (its ntdll says so).
-bool UnderWine();
-
 class TWindowsSignal final : public TSignal {
  public:
   TWindowsSignal();  // throws std::system_error when no event can be made

@@ -90,11 +90,6 @@ std::wstring DevicePath(const std::string& port) {
   return L"\\\\.\\" + name;
 }
 
-bool UnderWine() {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 TWindowsSignal::TWindowsSignal() : FEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   if (!FEvent) throw std::system_error(LastError(), std::system_category(), "CreateEvent");
 }

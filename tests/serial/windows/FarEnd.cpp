@@ -33,6 +33,11 @@ struct TWinsock {
 
 }  // namespace
 
+bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string FarEndMissing() {
   if (BridgePort() > 0 || (std::getenv("VX_TEST_PORT") && std::getenv("VX_TEST_FAR_END"))) return {};
   return "no far end: under Wine the pseudo-terminal bridge gives one (scripts/test-windows); on Windows "

@@ -37,4 +37,7 @@ class TFarEnd {
 // Why no far end can be had here, or empty.
 std::string FarEndMissing();
 
+// Whether the test runs under Wine (its ntdll says so).
+bool UnderWine();
+
 }  // namespace cport::test

@@ -156,7 +156,7 @@ class BackedUpWrites : public FarEndPort {
 };
 
 TEST_F(BackedUpWrites, ArriveWholeInTheOrderTheyWereStarted) {
-  if (win::UnderWine())
+  if (test::UnderWine())
     GTEST_SKIP() << "needs real Windows: under Wine a later overlapped write on a serial handle can go out "
                     "before the rest of an earlier one";
   const std::string got = Far->Receive(All.size(), 20000);

@@ -12,6 +12,7 @@
 
 #include "CPort.h"
 #include "ComDeviceWindows.h"
+#include "FarEnd.h"
 #include "Wait.h"
 
 using namespace cport;
@@ -23,7 +24,7 @@ const char* RealPort() { return std::getenv("VX_TEST_PORT"); }
 
 #define NEEDS_REAL_WINDOWS(wine_differs)                                                             \
   do {                                                                                             \
-    if (win::UnderWine()) GTEST_SKIP() << "needs real Windows: under Wine " << wine_differs;       \
+    if (test::UnderWine()) GTEST_SKIP() << "needs real Windows: under Wine " << wine_differs;       \
     if (!RealPort()) GTEST_SKIP() << "needs real Windows: set VX_TEST_PORT to a COM port to run"; \
   } while (0)
 
