@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "CPortIODevice.h"
 
-#include <libintl.h>
-
 #include <QCoreApplication>
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
+
+#include "Translation.h"
 
 // Marks a text that is looked up in the catalog later.
 #define N_(text) text
@@ -25,7 +25,7 @@ constexpr const char* kTimedOut = N_("The write timed out");
 
 QString Translated(const char* text) {
   InitPortErrorTexts();  // binds the domain
-  return QString::fromUtf8(dgettext("cport", text));
+  return QString::fromUtf8(translation::Lookup("cport", text));
 }
 
 }  // namespace
