@@ -154,10 +154,17 @@ void TLinuxDevice::SetRxWatch(bool on) {
 // Bytes the driver has queued come before those still in the terminal.
 ssize_t TLinuxDevice::ReadBytes(uint8_t* dst, size_t want) {
   if (!FRxQueued) return ReadAvailable(dst, want);
+  const size_t queued = FRxRing.Count;
   const int err = PullLocked();
   TRxRing& q = FRxRing;
   if (q.Count == 0) return err ? -err : 0;
-  size_t n = std::min(q.Count, want);
+  const size_t n = std::min(q.Count, want);
+  // Bytes taken from the terminal here and left in the queue would show no
+  // arrival to the event wait, which looks at the terminal: report them.
+  if (q.Count > queued && q.Count > want && (FMask.load() & EV_RXCHAR_BIT)) {
+    FPending.fetch_or(EV_RXCHAR_BIT);
+    Kick();
+  }
   for (size_t done = 0; done < n;) {
     const size_t part = std::min(n - done, kRxQueueLimit - q.Head);
     std::memcpy(dst + done, q.Data.get() + q.Head, part);

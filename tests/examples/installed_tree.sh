@@ -41,7 +41,13 @@ pc=$(find "$prefix" -name cport.pc)
 [ -n "$pc" ] || fail "no cport.pc installed"
 flags=$(PKG_CONFIG_LIBDIR=$(dirname "$pc") pkg-config --cflags --libs cport)
 # shellcheck disable=SC2086  # the flags are words
-"$cxx" -std=c++20 "$src/examples/send_line.cpp" $flags -o "$tmp/send-line-pc" || fail "pkg-config flags do not build"
+for example in send_line print_lines; do
+  "$cxx" -std=c++20 "$src/examples/$example.cpp" $flags -o "$tmp/$example-pc" || fail "pkg-config flags do not build $example"
+done
+[ -x "$prefix/bin/print-lines" ] || fail "examples/ did not build and install print-lines"
+status=0
+"$prefix/bin/print-lines" "$tmp/no-such-port" 2>"$tmp/lines.err" || status=$?
+[ "$status" = 1 ] && grep -q "^print-lines: " "$tmp/lines.err" || fail "print-lines on a missing port: $status $(cat "$tmp/lines.err")"
 
 # The Qt part comes only where it was built, and then with Qt found again.
 if [ "$gui" = ON ]; then
@@ -49,6 +55,15 @@ if [ "$gui" = ON ]; then
     { cat "$tmp/qt.log"; fail "CPort::cport_qt does not build from the installed tree"; }
 elif configure "$src/tests/examples/qt_consumer" "$tmp/qt" >"$tmp/qt.log" 2>&1; then
   fail "find_package(CPort COMPONENTS Qt) succeeded without the Qt part"
+fi
+# So does the example window, which names a port it cannot open and ends.
+if [ "$gui" = ON ]; then
+  [ -x "$prefix/bin/port-lamps" ] || fail "examples/ built no port-lamps with the Qt part installed"
+  status=0
+  QT_QPA_PLATFORM=offscreen "$prefix/bin/port-lamps" "$tmp/no-such-port" 2>"$tmp/lamps.err" || status=$?
+  [ "$status" = 1 ] && grep -q "^port-lamps: " "$tmp/lamps.err" || fail "port-lamps on a missing port: $status $(cat "$tmp/lamps.err")"
+elif [ -e "$prefix/bin/port-lamps" ]; then
+  fail "examples/ built port-lamps without the Qt part"
 fi
 
 "$prefix/bin/vxgen-sim" --steady >"$tmp/sim.out" 2>"$tmp/sim.err" &
@@ -60,7 +75,7 @@ for _ in $(seq 200); do
 done
 tty=$(head -n1 "$tmp/sim.out")
 [ -n "$tty" ] || fail "the installed vxgen-sim printed no terminal"
-for program in "$prefix/bin/send-line" "$tmp/send-line-pc"; do
+for program in "$prefix/bin/send-line" "$tmp/send_line-pc"; do
   reply=$("$program" "$tty" '%@05SR') || fail "$program: no reply"
   [ "$reply" = "#02SR016" ] || fail "$program printed '$reply'"
 done
@@ -75,4 +90,4 @@ fi
 # Whatever the German words are, the English text must not come through.
 [ -s "$tmp/err.txt" ] && ! grep -q "Unable to open com port" "$tmp/err.txt" ||
   fail "the installed catalog was not used: $(cat "$tmp/err.txt")"
-echo "installed tree: find_package, pkg-config, simulator reply and catalogs all good"
+echo "installed tree: find_package, pkg-config, the examples, simulator reply and catalogs all good"

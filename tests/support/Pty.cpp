@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 #include "CPort.h"
 
@@ -127,15 +126,5 @@ TOnThread::TOnThread(std::function<void()> f)
           FCode = e.ComErrorCode();
         }
       }) {}
-
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    CheckSynchronize();
-    if (pred()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
 
 }  // namespace cport::test

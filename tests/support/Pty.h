@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "Wait.h"
+
 namespace cport::test {
 
 class TPty {
@@ -42,10 +44,6 @@ class TPty {
 // driver waits for a line or a wake-up; waits for that up to timeoutMs.
 int ThreadId();
 bool WaitUntilPolling(int tid, int timeoutMs = 10000);
-
-// Waits until pred holds, running the main thread's queued calls meanwhile;
-// false when timeoutMs passed first.
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
 
 // Runs f on a thread of its own and keeps how it ended: the component's
 // error code and the system's (0 when f returned), -1 while it runs.

@@ -3,6 +3,7 @@
 // the drained output queue, a vanished line, waiting for one event, and many
 // opens and closes with bytes flowing.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -301,6 +302,27 @@ TEST_F(PtyWait, CloseEndsAWaitForEventOfAnotherThread) {
   EXPECT_TRUE(waiter.Ended()) << "Close did not end the wait";
   stop->Set();
   EXPECT_EQ(waiter.Code(), 21);
+}
+
+// A read takes from the terminal whatever has come, also bytes that arrive
+// while a handler runs; what it leaves behind in the driver is reported as
+// an arrival of its own, or it would wait for the next one.
+TEST_F(PtyEvents, BytesAReadLeavesBehindAreReported) {
+  std::string got;
+  P.OnRxChar = [&](TCustomComPort* p, int32_t n) {
+    if (got.empty()) {
+      Pty.Send("B");
+      int queued = 0;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (queued == 0 && std::chrono::steady_clock::now() < deadline) ::ioctl(Pty.Slave(), FIONREAD, &queued);
+    }
+    char buf[8];
+    got.append(buf, static_cast<size_t>(p->Read(buf, n)));
+  };
+  P.Open();
+  Pty.Send("A");
+  EXPECT_TRUE(WaitUntil([&] { return got == "AB"; }, 5000)) << got;
+  P.Close();
 }
 
 TEST_F(PtyEvents, ClosingDiscardsWhatIsStillQueued) {
