@@ -394,32 +394,39 @@ TEST_F(Events, CloseDoesNotDeadlockAgainstAWaitingBatch) {
 
 // The main thread closes (or destroys) the port while a batch waits for
 // it; Close runs the batch, whose handler closes, destroys or reconnects the
-// port.  Each open gets one close report, and its own thread is stopped.
+// port; or the before-close report does so itself.  Each open gets one
+// close report, and its own thread is stopped.
 TEST_F(Events, AHandlerClosingInsideCloseReportsOnceAndReleasesTheDevice) {
   enum TKind { kClose, kDestroy, kReconnect, kReconnectAndClose };
   const struct {
     TKind Handler;
-    bool Destroy;  // the outer call: delete instead of Close
-  } cases[] = {{kClose, false},          {kDestroy, false},          {kReconnect, false},
-               {kReconnectAndClose, false}, {kReconnect, true}, {kReconnectAndClose, true}};
+    bool Destroy;      // the outer call: delete instead of Close
+    bool BeforeClose;  // the handler is the before-close report
+  } cases[] = {{kClose, false, false},     {kDestroy, false, false},          {kReconnect, false, false},
+               {kReconnectAndClose, false, false}, {kReconnect, true, false}, {kReconnectAndClose, true, false},
+               {kReconnect, false, true},  {kReconnectAndClose, false, true}};
   for (const auto& c : cases) {
     auto* p = new TComPort(nullptr, &D);
     int opens = 0, beforeClose = 0, afterClose = 0;
     bool fired = false;
-    p->OnAfterOpen = [&](TCustomComPort*) { ++opens; };
-    p->OnBeforeClose = [&](TCustomComPort*) { ++beforeClose; };
-    p->OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
-    p->OnRing = [&](TCustomComPort* self) {
+    auto handler = [&](TCustomComPort* self) {
       if (std::exchange(fired, true)) return;
       if (c.Handler == kDestroy) return delete self;
       self->Close();
       if (c.Handler != kClose) self->Open();
       if (c.Handler == kReconnectAndClose) self->Close();
     };
-    std::atomic<bool> queued{false};
+    p->OnAfterOpen = [&](TCustomComPort*) { ++opens; };
+    p->OnBeforeClose = [&](TCustomComPort* self) {
+      ++beforeClose;
+      if (c.BeforeClose) handler(self);
+    };
+    p->OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
+    if (!c.BeforeClose) p->OnRing = handler;
+    std::atomic<bool> queued{c.BeforeClose};
     SetWakeMainThread([&] { queued = true; });
     p->Open();
-    D.RaiseEvents(EV_RING_BIT);
+    if (!c.BeforeClose) D.RaiseEvents(EV_RING_BIT);
     for (int i = 0; i < 10000 && !queued; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     SetWakeMainThread(nullptr);
     ASSERT_TRUE(queued);
@@ -431,7 +438,8 @@ TEST_F(Events, AHandlerClosingInsideCloseReportsOnceAndReleasesTheDevice) {
     }
     const int expected = c.Handler == kClose || c.Handler == kDestroy ? 1 : 2;
     EXPECT_TRUE(fired && opens == expected && beforeClose == expected && afterClose == expected)
-        << c.Handler << c.Destroy << ": opens " << opens << ", close reports " << beforeClose << "/" << afterClose;
+        << c.Handler << c.Destroy << c.BeforeClose << ": opens " << opens << ", close reports " << beforeClose
+        << "/" << afterClose;
     EXPECT_EQ(D.OpenDevices(), 0);
   }
 }
