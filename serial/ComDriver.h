@@ -14,13 +14,16 @@
 // error number (errno on Linux), which the port object carries in EComPort.
 //
 // Ownership and threads:
-//  - A device belongs to the port that opened it.  Destroying it closes the
-//    device at once: it first ends every transfer and every wait still in
-//    it (as aborted, ECANCELED) and waits until the threads in those calls
-//    have left.  No call may start on a device once its destruction has
-//    begun: the port keeps other threads out and waits for those inside
-//    (see CPort.h), and destroys a device only after its event thread has
-//    left the event wait.
+//  - A device belongs to the open of the port that made it: the port counts
+//    its opens and ties each event thread and each Close to one of them, so
+//    a Close run inside another (a handler that reconnects) stops exactly
+//    its own open's thread and releases its own device.  Destroying a
+//    device closes it at once: it first ends every transfer and every wait
+//    still in it, WaitCommEvent included (as aborted, ECANCELED), and waits
+//    until the threads in those calls have left.  No call may start on a
+//    device once its destruction has begun: the port keeps other threads
+//    out and waits for those inside (see CPort.h), and destroys a device
+//    only after its event thread has left the event wait.
 //  - Transfers follow the overlapped contract.  A started transfer is held
 //    by the driver until it completes, fails, times out or is aborted; each
 //    direction keeps the order in which transfers were started.  A pending
@@ -29,6 +32,14 @@
 //    first pending transfer starts; nobody has to poll.  GetResult with wait
 //    sleeps until the driver has completed the request; without, it never
 //    blocks.  A transfer that completes at once involves no other thread.
+//  - A blocking read that returns at once may take no lock at all (Linux:
+//    one read() of the terminal), but only while no read is pending, the
+//    driver holds no received bytes of its own, no read filter (parity
+//    marks, DiscardNull, DSR sensitivity) is on, the read time-outs return
+//    at once and the device is not being destroyed.  Such a read decides
+//    nothing about a request and never sleeps, so no abort or wake-up can
+//    pass it by; whatever ends one of those conditions first waits for the
+//    reads in flight.
 //  - An abort (PurgeComm with an abort flag, from any thread) completes every
 //    pending transfer of its direction as failed with ECANCELED, under the
 //    same lock under which waiters decide to sleep, and wakes them; a waiter
@@ -44,6 +55,12 @@
 //    signal is watched as the object it is, and its Set and Reset change it
 //    in one step.  The status queries may come from any thread.  Transfers
 //    and the event wait never block each other.
+//  - A driver's own threads never run the program's signal handlers and are
+//    stopped by no signal the program could ignore, restart or make fatal:
+//    the Linux modem-line helper starts with every signal blocked and is
+//    ended by thread cancellation, accepted only inside its wait (a cancel
+//    sent before the wait acts as the wait begins).  Tests stand in for that
+//    wait through SetModemLineWaitForTesting (linux/ComHooksLinux.h).
 #pragma once
 
 #include <cstdint>
