@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "DeviceSlot.h"
+
 namespace cport {
 
 // ---------------------------------------------------------------------------
@@ -82,7 +84,7 @@ uint32_t BaudRateValue(TBaudRate rate) {
 // Construction
 
 TCustomComPort::TCustomComPort(TComponent* owner, TComDriver* driver)
-    : TComponent(owner), FDriver(driver ? driver : &DefaultComDriver()) {
+    : TComponent(owner), FDriver(driver ? driver : &DefaultComDriver()), FSlot(std::make_shared<TDeviceSlot>()) {
   FParity.SetComPort(this);
   FBuffer.SetComPort(this);
   FFlowControl.SetComPort(this);
@@ -91,8 +93,13 @@ TCustomComPort::TCustomComPort(TComponent* owner, TComDriver* driver)
 
 TCustomComPort::~TCustomComPort() {
   try {
-    Close();
+    // A handler run inside Close may have opened the port again: that open
+    // is closed too, with its reports (a handler that always reopens does
+    // not keep the port alive for ever).
+    for (int round = 0; FConnected && round < 8; ++round) Close();
   } catch (...) {
+  }
+  if (FConnected) {
     // A destructor cannot report; end the thread and the device regardless.
     StopEventThread();
     DestroyHandle();
@@ -287,15 +294,16 @@ void TCustomComPort::CreateHandle() {
   std::unique_ptr<TComDevice> device;
   if (int err = FDriver->Open(FPort, device)) throw EComPort(CError_OpenFailed, err);
   FDevice = std::move(device);
+  FSlot->Attach(FDevice.get());
 }
 
+// Other threads may be inside the device: they are woken and waited for
+// before it goes.
 void TCustomComPort::DestroyHandle() {
-  std::unique_ptr<TComDevice> device;
-  {
-    std::lock_guard<std::mutex> lock(FDeviceMutex);
-    device = std::move(FDevice);
-  }
-  // Destroying the device ends what still waits in it on other threads.
+  if (!FDevice) return;
+  FSlot->Detach();
+  FDevice.reset();
+  FSlot->Released();
 }
 
 void TCustomComPort::Open() {
@@ -393,30 +401,34 @@ void TCustomComPort::StartEventThread() {
   }
 }
 
+// Stops the current open's thread.  Identity is the thread object and the
+// open it belongs to, never a value left from an earlier call: a handler
+// run inside the wait below may close, reopen and close again.
 void TCustomComPort::StopEventThread() {
   FThreadCreated = false;
-  if (FStoppingThread) {
-    // Inside the wait of an outer Close for this thread, from one of its
-    // handlers: that Close waits; this one only lets go.
-    FStoppingThread->Detach();
+  const uint64_t serial = FOpenSerial;
+  std::unique_ptr<TComThread> thread = std::move(FEventThread);
+  if (!thread) {
+    // Inside the wait of an outer Close for this open's thread, from one of
+    // its handlers: that Close waits for it; this one only lets go of it.
+    if (FStoppingThread && FStoppingThread->OpenSerial() == serial) FStoppingThread->Detach();
     FWindow.reset();
     return;
   }
-  std::unique_ptr<TComThread> thread = std::move(FEventThread);
-  if (thread) {
-    thread->Stop();
-    if (thread->IsCurrentThread() || thread->DispatchingHere()) {
-      // Closed from one of this thread's own handlers: it cannot be waited
-      // for here.  It ends by itself and touches neither port nor device.
-      thread->Detach();
-      TThread::ReleaseWhenFinished(std::move(thread));
-    } else {
-      const auto alive = FAlive;
-      FStoppingThread = thread.get();
-      thread.reset();  // a batch waiting for this thread runs here
-      if (!*alive) return;
-      FStoppingThread = nullptr;
-    }
+  thread->Stop();
+  if (thread->IsCurrentThread() || thread->DispatchingHere()) {
+    // Closed from one of this thread's own handlers: it cannot be waited
+    // for here.  It ends by itself and touches neither port nor device.
+    thread->Detach();
+    TThread::ReleaseWhenFinished(std::move(thread));
+  } else {
+    const auto alive = FAlive;
+    TComThread* const outer = FStoppingThread;
+    FStoppingThread = thread.get();
+    thread.reset();  // a batch waiting for this thread runs here
+    if (!*alive) return;
+    FStoppingThread = outer;
+    if (FOpenSerial != serial) return;  // a handler reopened: that open has its own window
   }
   FWindow.reset();
 }

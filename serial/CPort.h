@@ -9,24 +9,30 @@
 //    driver (ApplyDCB, ApplyTimeouts or ApplyBuffer).  Opening applies all.
 //  - Every failure is an EComPort with a component code (1 to 23) and the
 //    operating system's error number (-1 for the component's own).
-//  - Threads: the port is used from one thread (the one that opens it, in a
-//    GUI the main thread).  While it is open with a non-empty Events set, an
-//    event thread waits for line events; its notifications run on the main
-//    thread (smThreadSync, the default: the main thread must run
-//    CheckSynchronize, see Classes.h), on the opening thread through posted
-//    messages (smWindowSync) or on the event thread itself (smNone, handlers
-//    then synchronise themselves).  AbortAllAsync may come from any thread.
+//  - Threads: the port is opened, closed and set up from one thread (the one
+//    that opens it, in a GUI the main thread).  While it is open with a
+//    non-empty Events set, an event thread waits for line events; its
+//    notifications run on the main thread (smThreadSync, the default: the
+//    main thread must run CheckSynchronize, see Classes.h), on the opening
+//    thread through posted messages (smWindowSync) or on the event thread
+//    itself (smNone, handlers then synchronise themselves).  Transfers,
+//    status queries, line control and WaitForEvent may come from any thread.
 //  - Close (and the destructor) may be called from anywhere: from a handler
 //    in any SyncMethod, inside another Close's wait, on a port a handler has
-//    closed already.  Each open gets one close report; when Close returns
-//    the device is released (an Open may follow at once, also from the
-//    handler), and it ends every transfer still pending (as aborted).
+//    closed already.  Each open gets one before-close and one after-close
+//    report.  Close wakes every thread inside the device (a pending transfer
+//    ends as aborted, WaitForEvent with code 21) and waits until each has
+//    left; a call that comes later fails as on a closed port.  When Close
+//    returns the device is released (an Open may follow at once, also from
+//    the handler).
 //  - Transfers follow the overlapped contract (see ComDriver.h): started
 //    transfers go on by themselves, in order per direction; a record keeps
-//    its result (an aborted one stays aborted) until its next transfer.
+//    its result (an aborted one stays aborted) until its next transfer, and
+//    DoneAsync on a record whose transfer is pending ends it (as aborted).
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -236,7 +242,8 @@ class TComParity : public TComRecord {
   const char* ClassName() const override { return "TComParity"; }
 
   TParityBits Bits() const { return FBits; }
-  bool Check() const { return FCheck; }
+  // Read by the event thread (the error flags) while the main thread may set it.
+  bool Check() const { return FCheck.load(std::memory_order_relaxed); }
   bool Replace() const { return FReplace; }
   char ReplaceChar() const { return FReplaceChar; }
   void SetBits(TParityBits value);
@@ -251,7 +258,7 @@ class TComParity : public TComRecord {
   void CopyFields(const TComParity& o);
   void Changed();
   TParityBits FBits = prNone;
-  bool FCheck = false;
+  std::atomic<bool> FCheck{false};
   bool FReplace = false;
   char FReplaceChar = 0;
 };
@@ -285,11 +292,16 @@ class TComBuffer : public TComRecord {
 // ---------------------------------------------------------------------------
 // Overlapped transfers
 
+class TDeviceSlot;
+
 struct TAsync {
   TIoRequest IoRequest;
   TOperationKind Operation = okWrite;
-  std::unique_ptr<uint8_t[]> DataCopy;  // bytes of the last write, for links
+  std::unique_ptr<uint8_t[]> DataCopy;  // bytes of the last write: what WriteStrAsync writes, and links hear of
   int32_t DataSize = 0;
+  // Where the last transfer was started (the port's device, as it is then):
+  // releasing the record ends that transfer there first.
+  std::shared_ptr<TDeviceSlot> Slot;
 };
 using PAsync = TAsync*;
 
@@ -463,7 +475,7 @@ class TCustomComPort : public TComponent {
   void TxNotifyLink(const void* buffer, int32_t count);
 
   // State the event thread and tests look at.
-  bool EventThreadCreated() const { return FThreadCreated; }
+  bool EventThreadCreated() const { return FThreadCreated.load(); }
   bool HasMessageWindow() const { return FWindow != nullptr; }
 
  protected:
@@ -497,15 +509,14 @@ class TCustomComPort : public TComponent {
   void StartEventThread();
   void StopEventThread();
   void FinishClose();
-  uint32_t BeginWrite(TIoRequest& req, const void* buffer, int32_t count);
-  uint32_t BeginRead(TIoRequest& req, void* buffer, int32_t count);
+  uint32_t BeginWrite(TAsync& async, const void* buffer, int32_t count);
+  uint32_t BeginRead(TAsync& async, void* buffer, int32_t count);
   uint32_t Complete(TIoRequest& req, TOperationKind op);
   void ReadDone();
 
   TComDriver* FDriver;
-  std::unique_ptr<TComDevice> FDevice;
-  // Guards FDevice against an abort from another thread while it changes.
-  mutable std::mutex FDeviceMutex;
+  std::unique_ptr<TComDevice> FDevice;  // the opening thread's; others reach it through FSlot
+  std::shared_ptr<TDeviceSlot> FSlot;
   bool FConnected = false;
   // Lifecycle: which open a Close belongs to, whether one is under way,
   // and whether this object still exists when a handler run inside Close
@@ -533,7 +544,7 @@ class TCustomComPort : public TComponent {
   bool FHasLink = false;
   int32_t FUpdateCount = 0;
   std::vector<TComLink*> FLinks;
-  bool FThreadCreated = false;
+  std::atomic<bool> FThreadCreated{false};  // WaitForEvent may ask from any thread
   std::unique_ptr<TComThread> FEventThread;
   std::unique_ptr<TMessageWindow> FWindow;
 };
@@ -562,6 +573,8 @@ class TComThread : public TThread {
   // The port let go of this thread (closed from inside one of its
   // handlers): it reports nothing more and never touches the device again.
   void Detach() { FOrphaned.store(true); }
+  // The open of the port this thread belongs to.
+  uint64_t OpenSerial() const { return FOpenSerial; }
 
  protected:
   void Execute() override;
@@ -572,6 +585,7 @@ class TComThread : public TThread {
   void SendEvents();
 
   TCustomComPort* FComPort;
+  const uint64_t FOpenSerial;
   TComDevice& FDevice;
   std::unique_ptr<TSignal> FStopEvent;
   TComEvents FEvents;

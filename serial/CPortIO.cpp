@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "CPort.h"
+#include "DeviceSlot.h"
 
 namespace cport {
 
@@ -24,6 +25,10 @@ int32_t StrSize(const std::string& str) {
 void InitAsync(PAsync& async) { async = new TAsync; }
 
 void DoneAsync(PAsync& async) {
+  if (async && async->Slot) {
+    TDeviceUse device(*async->Slot);
+    if (device) device->CancelTransfer(async->IoRequest, async->Operation == okWrite);
+  }
   delete async;
   async = nullptr;
 }
@@ -35,19 +40,29 @@ void DoneAsync(PAsync& async) {
 // what the driver answered: the request may already be moving on another
 // thread.
 
-uint32_t TCustomComPort::BeginWrite(TIoRequest& req, const void* buffer, int32_t count) {
-  if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
-  const TIoResult r = FDevice->StartWrite(req, buffer, static_cast<uint32_t>(count));
+uint32_t TCustomComPort::BeginWrite(TAsync& async, const void* buffer, int32_t count) {
+  TIoResult r;
+  {
+    TDeviceUse device(*FSlot);
+    if (!device) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
+    if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
+    if (async.Slot != FSlot) async.Slot = FSlot;
+    r = device->StartWrite(async.IoRequest, buffer, static_cast<uint32_t>(count));
+  }
   if (r.Status == TIoStatus::Failed) throw EComPort(CError_WriteFailed, r.Error);
   SendSignalToLink(leTx, true);
   return r.Status == TIoStatus::Completed ? r.Transferred : 0;
 }
 
-uint32_t TCustomComPort::BeginRead(TIoRequest& req, void* buffer, int32_t count) {
-  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
-  const TIoResult r = FDevice->StartRead(req, buffer, static_cast<uint32_t>(count));
+uint32_t TCustomComPort::BeginRead(TAsync& async, void* buffer, int32_t count) {
+  TIoResult r;
+  {
+    TDeviceUse device(*FSlot);
+    if (!device) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
+    if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
+    if (async.Slot != FSlot) async.Slot = FSlot;
+    r = device->StartRead(async.IoRequest, buffer, static_cast<uint32_t>(count));
+  }
   if (r.Status == TIoStatus::Failed) throw EComPort(CError_ReadFailed, r.Error);
   return r.Status == TIoStatus::Completed ? r.Transferred : 0;
 }
@@ -58,8 +73,8 @@ uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
   // it.  Without one, the request's transfer ended with its device (as
   // completed, failed or aborted) and keeps that result.
   TIoResult r;
-  if (FDevice) {
-    r = FDevice->GetResult(req, true);
+  if (TDeviceUse device(*FSlot); device) {
+    r = device->GetResult(req, true);
   } else {
     r.Status = req.Pending ? TIoStatus::Failed : (req.Error ? TIoStatus::Failed : TIoStatus::Completed);
     r.Error = req.Pending ? FDriver->InvalidHandleError() : req.Error;
@@ -69,34 +84,46 @@ uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
   return r.Transferred;
 }
 
-// The queue is asked only when a link can hear the answer: the query costs
-// system calls on every read of a program that has no links.
+// The queue is asked only when a link can hear the answer (callers check):
+// the query costs system calls on every read of a program that has no links.
 void TCustomComPort::ReadDone() {
-  if (AnyLink() && InputCount() == 0) SendSignalToLink(leRx, false);
+  if (InputCount() == 0) SendSignalToLink(leRx, false);
 }
+
+namespace {
+
+void CopyForRecord(TAsync& async, const void* buffer, int32_t count) {
+  async.Operation = okWrite;
+  async.DataCopy.reset();
+  async.DataSize = 0;
+  if (count > 0 && buffer) {
+    async.DataCopy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
+    std::memcpy(async.DataCopy.get(), buffer, static_cast<size_t>(count));
+    async.DataSize = count;
+  }
+}
+
+}  // namespace
 
 int32_t TCustomComPort::WriteAsync(const void* buffer, int32_t count, PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
-  async->Operation = okWrite;
-  async->DataCopy.reset();
-  async->DataSize = 0;
-  if (count > 0 && buffer) {
-    async->DataCopy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(count));
-    std::memcpy(async->DataCopy.get(), buffer, static_cast<size_t>(count));
-    async->DataSize = count;
-  }
-  return static_cast<int32_t>(BeginWrite(async->IoRequest, buffer, count));
+  CopyForRecord(*async, buffer, count);
+  return static_cast<int32_t>(BeginWrite(*async, buffer, count));
 }
 
+// The string may be a temporary: the driver is handed the record's own copy.
 int32_t TCustomComPort::WriteStrAsync(const std::string& str, PAsync& async) {
   if (str.empty()) return 0;
-  return WriteAsync(str.data(), StrSize(str), async);
+  if (!async) throw EComPort(CError_InvalidAsync);
+  const int32_t count = StrSize(str);
+  CopyForRecord(*async, str.data(), count);
+  return static_cast<int32_t>(BeginWrite(*async, async->DataCopy.get(), count));
 }
 
 int32_t TCustomComPort::ReadAsync(void* buffer, int32_t count, PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   async->Operation = okRead;
-  return static_cast<int32_t>(BeginRead(async->IoRequest, buffer, count));
+  return static_cast<int32_t>(BeginRead(*async, buffer, count));
 }
 
 int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& async) {
@@ -108,8 +135,9 @@ int32_t TCustomComPort::ReadStrAsync(std::string& str, int32_t count, PAsync& as
 int32_t TCustomComPort::WaitForAsync(PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   const uint32_t transferred = Complete(async->IoRequest, async->Operation);
-  if (async->Operation == okRead)
-    ReadDone();
+  if (async->Operation == okRead) {
+    if (AnyLink()) ReadDone();
+  }
   else if (AnyLink() && async->DataCopy)  // never after a read: its bytes were not sent now
     TxNotifyLink(async->DataCopy.get(), async->DataSize);
   return static_cast<int32_t>(transferred);
@@ -118,30 +146,34 @@ int32_t TCustomComPort::WaitForAsync(PAsync& async) {
 bool TCustomComPort::IsAsyncCompleted(PAsync async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   TIoRequest& req = async->IoRequest;
-  if (!FDevice) {
+  TDeviceUse device(*FSlot);
+  if (!device) {
     if (req.Pending) throw EComPort(CError_AsyncCheck, FDriver->InvalidHandleError());
     if (req.Error) throw EComPort(CError_AsyncCheck, req.Error);
     return true;
   }
-  const TIoResult r = FDevice->GetResult(req, false);
+  const TIoResult r = device->GetResult(req, false);
   if (r.Status == TIoStatus::Failed) throw EComPort(CError_AsyncCheck, r.Error);
   return r.Status == TIoStatus::Completed;
 }
 
-// May come from any thread, also while the port closes.
 void TCustomComPort::AbortAllAsync() {
-  std::lock_guard<std::mutex> lock(FDeviceMutex);
-  if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->PurgeComm(PURGE_TXABORT_FLAG | PURGE_RXABORT_FLAG)) throw EComPort(CError_PurgeFailed, err);
+  TDeviceUse device(*FSlot);
+  if (!device) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
+  if (int err = device->PurgeComm(PURGE_TXABORT_FLAG | PURGE_RXABORT_FLAG)) throw EComPort(CError_PurgeFailed, err);
 }
 
 // The blocking forms start and complete in one call of the driver, which
 // lets the calling thread move its own transfer.
 int32_t TCustomComPort::Write(const void* buffer, int32_t count) {
-  if (!FDevice) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
-  TIoRequest req;
-  const TIoResult r = FDevice->Transfer(req, true, const_cast<void*>(buffer), static_cast<uint32_t>(count));
+  TIoResult r;
+  {
+    TDeviceUse device(*FSlot);
+    if (!device) throw EComPort(CError_WriteFailed, FDriver->InvalidHandleError());
+    if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_WriteFailed, EINVAL);
+    TIoRequest req;
+    r = device->Transfer(req, true, const_cast<void*>(buffer), static_cast<uint32_t>(count));
+  }
   if (r.Status != TIoStatus::Completed) throw EComPort(CError_WriteFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
   SendSignalToLink(leTx, true);
   if (AnyLink() && count > 0) TxNotifyLink(buffer, count);
@@ -153,13 +185,18 @@ int32_t TCustomComPort::WriteStr(const std::string& str) {
   return Write(str.data(), StrSize(str));
 }
 
-int32_t TCustomComPort::Read(void* buffer, int32_t count) {
-  if (!FDevice) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
-  if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
-  TIoRequest req;
-  const TIoResult r = FDevice->Transfer(req, false, buffer, static_cast<uint32_t>(count));
+// Polled in loops: kept with the driver's read path (see ComTransferLinux.cpp).
+[[gnu::hot]] int32_t TCustomComPort::Read(void* buffer, int32_t count) {
+  TIoResult r;
+  {
+    TDeviceUse device(*FSlot);
+    if (!device) throw EComPort(CError_ReadFailed, FDriver->InvalidHandleError());
+    if (count < 0 || (count > 0 && !buffer)) throw EComPort(CError_ReadFailed, EINVAL);
+    TIoRequest req;
+    r = device->Transfer(req, false, buffer, static_cast<uint32_t>(count));
+  }
   if (r.Status != TIoStatus::Completed) throw EComPort(CError_ReadFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
-  ReadDone();
+  if (AnyLink()) ReadDone();
   return static_cast<int32_t>(r.Transferred);
 }
 
@@ -174,8 +211,9 @@ int32_t TCustomComPort::ReadStr(std::string& str, int32_t count) {
 // Line status and control
 
 void TCustomComPort::ReadStatus(uint32_t& errors, TComStat& stat) {
-  if (!FDevice) throw EComPort(CError_ClearComFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->ClearCommError(errors, stat)) throw EComPort(CError_ClearComFailed, err);
+  TDeviceUse device(*FSlot);
+  if (!device) throw EComPort(CError_ClearComFailed, FDriver->InvalidHandleError());
+  if (int err = device->ClearCommError(errors, stat)) throw EComPort(CError_ClearComFailed, err);
 }
 
 int32_t TCustomComPort::InputCount() {
@@ -216,9 +254,12 @@ TComErrors TCustomComPort::LastErrors() {
 }
 
 TComSignals TCustomComPort::Signals() {
-  if (!FDevice) throw EComPort(CError_ModemStatFailed, FDriver->InvalidHandleError());
   uint32_t status = 0;
-  if (int err = FDevice->GetCommModemStatus(status)) throw EComPort(CError_ModemStatFailed, err);
+  {
+    TDeviceUse device(*FSlot);
+    if (!device) throw EComPort(CError_ModemStatFailed, FDriver->InvalidHandleError());
+    if (int err = device->GetCommModemStatus(status)) throw EComPort(CError_ModemStatFailed, err);
+  }
   TComSignals r;
   if (status & MS_CTS_BIT) r.Include(csCTS);
   if (status & MS_DSR_BIT) r.Include(csDSR);
@@ -228,38 +269,46 @@ TComSignals TCustomComPort::Signals() {
 }
 
 namespace {
-void Escape(TComDevice* device, TComDriver& driver, uint32_t function) {
+void Escape(TDeviceSlot& slot, TComDriver& driver, uint32_t function) {
+  TDeviceUse device(slot);
   if (!device) throw EComPort(CError_EscapeComFailed, driver.InvalidHandleError());
   if (int err = device->EscapeCommFunction(function)) throw EComPort(CError_EscapeComFailed, err);
 }
 }  // namespace
 
-void TCustomComPort::SetBreak(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETBREAK : ESC_CLRBREAK); }
-void TCustomComPort::SetDTR(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETDTR : ESC_CLRDTR); }
-void TCustomComPort::SetRTS(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETRTS : ESC_CLRRTS); }
-void TCustomComPort::SetXonXoff(bool on) { Escape(FDevice.get(), *FDriver, on ? ESC_SETXON : ESC_SETXOFF); }
+void TCustomComPort::SetBreak(bool on) { Escape(*FSlot, *FDriver, on ? ESC_SETBREAK : ESC_CLRBREAK); }
+void TCustomComPort::SetDTR(bool on) { Escape(*FSlot, *FDriver, on ? ESC_SETDTR : ESC_CLRDTR); }
+void TCustomComPort::SetRTS(bool on) { Escape(*FSlot, *FDriver, on ? ESC_SETRTS : ESC_CLRRTS); }
+void TCustomComPort::SetXonXoff(bool on) { Escape(*FSlot, *FDriver, on ? ESC_SETXON : ESC_SETXOFF); }
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
-  if (!FDevice) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
+  TDeviceUse device(*FSlot);
+  if (!device) throw EComPort(CError_PurgeFailed, FDriver->InvalidHandleError());
   uint32_t flags = 0;
   if (input) flags |= PURGE_RXCLEAR_FLAG;
   if (output) flags |= PURGE_TXCLEAR_FLAG;
-  if (int err = FDevice->PurgeComm(flags)) throw EComPort(CError_PurgeFailed, err);
+  if (int err = device->PurgeComm(flags)) throw EComPort(CError_PurgeFailed, err);
 }
 
 void TCustomComPort::TransmitChar(char c) {
-  if (!FDevice) throw EComPort(CError_TransmitFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->TransmitCommChar(c)) throw EComPort(CError_TransmitFailed, err);
+  TDeviceUse device(*FSlot);
+  if (!device) throw EComPort(CError_TransmitFailed, FDriver->InvalidHandleError());
+  if (int err = device->TransmitCommChar(c)) throw EComPort(CError_TransmitFailed, err);
 }
 
 void TCustomComPort::WaitForEvent(TComEvents& events, TSignal* stop, int32_t timeout) {
   if (FThreadCreated) throw EComPort(CError_ThreadCreated);
-  if (!FDevice) throw EComPort(CError_WaitFailed, FDriver->InvalidHandleError());
-  if (int err = FDevice->SetCommMask(EventsToMask(events))) throw EComPort(CError_WaitFailed, err);
   uint32_t occurred = 0;
-  const int err = FDevice->WaitCommEvent(occurred, stop, timeout);
-  FDevice->SetCommMask(0);
-  if (err) throw EComPort(CError_WaitFailed, err);
+  {
+    TDeviceUse device(*FSlot);
+    if (!device) throw EComPort(CError_WaitFailed, FDriver->InvalidHandleError());
+    if (int err = device->SetCommMask(EventsToMask(events))) throw EComPort(CError_WaitFailed, err);
+    const int err = device->WaitCommEvent(occurred, stop, timeout);
+    device->SetCommMask(0);
+    if (err) throw EComPort(CError_WaitFailed, err);
+    // Ended by Close on another thread: the port is gone, not merely quiet.
+    if (occurred == 0 && FSlot->Closed()) throw EComPort(CError_WaitFailed, FDriver->InvalidHandleError());
+  }
   events = MaskToEvents(occurred);
 }
 

@@ -150,7 +150,9 @@ void TComParity::SetBits(TParityBits v) {
   if (Store(FBits, v)) Changed();
 }
 void TComParity::SetCheck(bool v) {
-  if (Store(FCheck, v)) Changed();
+  if (FCheck.load(std::memory_order_relaxed) == v) return;
+  FCheck.store(v, std::memory_order_relaxed);
+  Changed();
 }
 void TComParity::SetReplace(bool v) {
   if (Store(FReplace, v)) Changed();
@@ -160,7 +162,7 @@ void TComParity::SetReplaceChar(char v) {
 }
 void TComParity::CopyFields(const TComParity& o) {
   FBits = o.FBits;
-  FCheck = o.FCheck;
+  FCheck.store(o.Check(), std::memory_order_relaxed);
   FReplace = o.FReplace;
   FReplaceChar = o.FReplaceChar;
 }

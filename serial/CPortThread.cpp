@@ -15,7 +15,10 @@ constexpr TComEvent kDispatchOrder[] = {evError, evRxChar, evTxEmpty, evBreak, e
 }  // namespace
 
 TComThread::TComThread(TCustomComPort* port)
-    : FComPort(port), FDevice(port->Device()), FStopEvent(port->Driver().CreateSignal()) {
+    : FComPort(port),
+      FOpenSerial(port->FOpenSerial),
+      FDevice(port->Device()),
+      FStopEvent(port->Driver().CreateSignal()) {
   SetPriority(port->EventThreadPriority());
   FDevice.SetCommMask(EventsToMask(port->Events()));
   // Started by the port once it holds this object: a handler on this thread

@@ -14,11 +14,16 @@
 // error number (errno on Linux), which the port object carries in EComPort.
 //
 // Ownership and threads:
-//  - A device belongs to the port that opened it.  Destroying it closes the
-//    device at once: it first ends every transfer and every wait still in
-//    it (as aborted) and waits until the threads in those calls have left.
-//    The port destroys it only after its event thread has left the event
-//    wait, so no thread uses a device after its port closed it.
+//  - A device belongs to the open of the port that made it: the port counts
+//    its opens and ties each event thread and each Close to one of them, so
+//    a Close run inside another (a handler that reconnects) stops exactly
+//    its own open's thread and releases its own device.  Destroying a
+//    device closes it at once: it first ends every transfer and every wait
+//    still in it, WaitCommEvent included (as aborted, ECANCELED), and waits
+//    until the threads in those calls have left.  No call may start on a
+//    device once its destruction has begun: the port keeps other threads
+//    out and waits for those inside (see CPort.h), and destroys a device
+//    only after its event thread has left the event wait.
 //  - Transfers follow the overlapped contract.  A started transfer is held
 //    by the driver until it completes, fails, times out or is aborted; each
 //    direction keeps the order in which transfers were started.  A pending
@@ -27,15 +32,35 @@
 //    first pending transfer starts; nobody has to poll.  GetResult with wait
 //    sleeps until the driver has completed the request; without, it never
 //    blocks.  A transfer that completes at once involves no other thread.
+//  - A blocking read that returns at once may take no lock at all (Linux:
+//    one read() of the terminal), but only while no read is pending, the
+//    driver holds no received bytes of its own, no read filter (parity
+//    marks, DiscardNull, DSR sensitivity) is on, the read time-outs return
+//    at once and the device is not being destroyed.  Such a read decides
+//    nothing about a request and never sleeps, so no abort or wake-up can
+//    pass it by; whatever ends one of those conditions first waits for the
+//    reads in flight.
 //  - An abort (PurgeComm with an abort flag, from any thread) completes every
 //    pending transfer of its direction as failed with ECANCELED, under the
 //    same lock under which waiters decide to sleep, and wakes them; a waiter
-//    cannot miss it.  The request keeps that result until a new transfer is
-//    started on it, whatever happens to the device.
+//    cannot miss it.  CancelTransfer does the same for one request, after
+//    which the driver no longer refers to it (the record may go).  The
+//    request keeps its result until a new transfer is started on it,
+//    whatever happens to the device.
+//  - Purging input empties whatever the driver holds and the device's own
+//    queue in one step; the receive count covers both at one moment.
 //  - The event wait (SetCommMask, WaitCommEvent) is used by one thread at a
-//    time (the port's event thread, or WaitForEvent); the status queries may
-//    come from any thread.  Transfers and the event wait never block each
-//    other.
+//    time (the port's event thread, or WaitForEvent).  SetCommMask from
+//    another thread ends a wait in progress, with no events.  The stop
+//    signal is watched as the object it is, and its Set and Reset change it
+//    in one step.  The status queries may come from any thread.  Transfers
+//    and the event wait never block each other.
+//  - A driver's own threads never run the program's signal handlers and are
+//    stopped by no signal the program could ignore, restart or make fatal:
+//    the Linux modem-line helper starts with every signal blocked and is
+//    ended by thread cancellation, accepted only inside its wait (a cancel
+//    sent before the wait acts as the wait begins).  Tests stand in for that
+//    wait through SetModemLineWaitForTesting (linux/ComHooksLinux.h).
 #pragma once
 
 #include <cstdint>
@@ -191,6 +216,16 @@ class TComDevice {
   virtual TIoResult Transfer(TIoRequest& request, bool write, void* buffer, uint32_t count) {
     const TIoResult r = write ? StartWrite(request, buffer, count) : StartRead(request, buffer, count);
     return r.Status == TIoStatus::Pending ? GetResult(request, true) : r;
+  }
+  // Ends the transfer on the request (write: its direction) if it is still
+  // pending, as aborted (ECANCELED); when it returns, the driver holds no
+  // reference to the request or its buffer, which may then be freed.  A
+  // request the device does not hold is left alone.  The default aborts
+  // every pending transfer of that direction.
+  virtual void CancelTransfer(TIoRequest& request, bool write) {
+    if (GetResult(request, false).Status != TIoStatus::Pending) return;
+    PurgeComm(write ? PURGE_TXABORT_FLAG : PURGE_RXABORT_FLAG);
+    GetResult(request, true);
   }
 
   virtual int PurgeComm(uint32_t flags) = 0;

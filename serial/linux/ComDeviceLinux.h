@@ -1,22 +1,28 @@
 // SPDX-License-Identifier: MIT
 // Private to the Linux driver: one open terminal device.
 //
-// ComDeviceLinux.cpp   opening, line settings, status and control
+// ComDriverLinux.cpp   opening, line settings, status and control
 // ComTransferLinux.cpp the transfer engine and the driver's receive queue
 // ComEventLinux.cpp    the event wait and the modem-line helper
 //
 // Locks, outermost first: FIoMutex (transfers, the receive queue, the
-// read-path settings and time-outs), then FCountMutex (error counters) or
-// FModemMutex.  The event thread takes FIoMutex only to fill the receive
-// queue; status queries never wait for a transfer.
+// read-path settings and time-outs), then FCountMutex (error counters);
+// FEventMutex (the event wait's set-up and waiters) and FModemMutex (the
+// modem-line helper) are never held with another.  Nobody holds FIoMutex
+// while asleep; the event thread takes it to fill the receive queue, the
+// status query to count it.  A blocking read that returns at once may take
+// no lock at all (see ComTransferLinux.cpp).
 #pragma once
 
 #include <linux/serial.h>
+#include <sys/types.h>
+#include <pthread.h>
 #include <termios.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -43,6 +49,11 @@ void CloseFd(int& fd);
 void SignalFd(int fd);
 void DrainFd(int fd);
 
+// Counts the wake-up that ends a wait of the driver (WakeupsForTesting).
+void CountWakeup();
+
+// The flag and the eventfd change together, under the signal's mutex: a
+// wait that sees the flag clear sleeps on a descriptor that is clear too.
 class TLinuxSignal final : public TSignal {
  public:
   TLinuxSignal();
@@ -51,15 +62,20 @@ class TLinuxSignal final : public TSignal {
   void Reset() override;
   bool IsSet() const override { return FSet.load(); }
   int Fd() const { return FFd; }
+  // Unique for the life of the process: a new signal never passes for an
+  // old one whose descriptor number it got.
+  uint64_t Id() const { return FId; }
 
  private:
+  std::mutex FMutex;
   int FFd;
   std::atomic<bool> FSet{false};
+  const uint64_t FId;
 };
 
 class TLinuxDevice final : public TComDevice {
  public:
-  TLinuxDevice(int fd, const termios& original, bool pseudoTerminal);
+  TLinuxDevice(int fd, dev_t deviceNumber, const termios& original, bool pseudoTerminal);
   ~TLinuxDevice() override;
 
   int SetCommState(const TDCB& dcb) override;
@@ -69,6 +85,7 @@ class TLinuxDevice final : public TComDevice {
   TIoResult StartRead(TIoRequest& request, void* buffer, uint32_t count) override;
   TIoResult GetResult(TIoRequest& request, bool wait) override;
   TIoResult Transfer(TIoRequest& request, bool write, void* buffer, uint32_t count) override;
+  void CancelTransfer(TIoRequest& request, bool write) override;
   int PurgeComm(uint32_t flags) override;
   int ClearCommError(uint32_t& errors, TComStat& stat) override;
   int GetCommModemStatus(uint32_t& status) override;
@@ -98,6 +115,9 @@ class TLinuxDevice final : public TComDevice {
   };
   using TLock = std::unique_lock<std::mutex>;
   TDirection& Dir(bool write) { return write ? FTx : FRx; }
+  TIoResult PlainReadDone(TIoRequest& r, uint32_t count, ssize_t n, int err);
+  TIoResult TransferLocked(TIoRequest& r, bool write, void* buffer, uint32_t count);
+  void UpdatePlainReads();
   TIoResult Start(TIoRequest& r, bool write, void* buffer, uint32_t count, bool inlineMover);
   TIoResult StartReadLocked(TIoRequest& r, bool inlineMover);
   TIoResult StartWriteLocked(TIoRequest& r, bool inlineMover);
@@ -120,8 +140,10 @@ class TLinuxDevice final : public TComDevice {
   void UpdateTxQueued();
   // Reading from the line (through the receive queue when it is on).
   ssize_t ReadBytes(uint8_t* dst, size_t want);
-  ssize_t ReadAvailable(uint8_t* dst, size_t want);
+  ssize_t ReadAvailable(uint8_t* dst, size_t want, size_t* raw = nullptr);
   int PullLocked();
+  void RxRingChanged();
+  void SetRxWatch(bool on);
   ssize_t WriteSome(const uint8_t* src, size_t n);
   int OutQueue(int& count);
   int64_t DrainNs(int queued) const;
@@ -132,7 +154,11 @@ class TLinuxDevice final : public TComDevice {
   int ModemBits(int request, int bits);
   void StartModemHelper();
   void StopModemHelper();
-  void ModemLoop();
+
+ public:
+  void ModemLoop();  // the helper thread's body
+
+ private:
 
   // -- events (ComEventLinux.cpp) --------------------------------------------
   int EnsureEventWait();
@@ -141,6 +167,7 @@ class TLinuxDevice final : public TComDevice {
   void Hangup();
 
   const int FFd;
+  const dev_t FDeviceNumber;  // this process's only open of the device
   const termios FOriginal;
   const bool FHasTxQueue;  // a pseudo-terminal passes bytes on at once
   termios FTermios;        // as last set (the setting thread only)
@@ -172,6 +199,10 @@ class TLinuxDevice final : public TComDevice {
   TDirection FRx, FTx;
   int FUsers = 0;         // threads inside a waiting call
   bool FDying = false;
+  // A blocking read may take the terminal's bytes without the lock (see
+  // ComTransferLinux.cpp); FPlainReaders counts those doing so now.
+  std::atomic<bool> FPlainReads{false};
+  std::atomic<int> FPlainReaders{0};
   std::atomic<int> FTxQueued{0};  // writes started and not completed
   // The helper thread that moves transfers nobody waits for.
   std::thread FWorker;
@@ -181,13 +212,18 @@ class TLinuxDevice final : public TComDevice {
   bool FWorkerWakeSignalled = false;
   bool FWorkerStop = false;
   // The driver's receive queue, on while evRxFlag is watched (and until it
-  // has been read empty): the event wait sees the event character on arrival.
-  std::vector<uint8_t> FRxQueue;
-  size_t FRxHead = 0;
+  // has been read empty): the event wait sees the event character on
+  // arrival.  A ring of fixed size, taken from the terminal only as far as
+  // it has room (the rest waits in the kernel, under its flow control), and
+  // released once it is empty and no longer watched.
+  struct TRxRing {
+    std::unique_ptr<uint8_t[]> Data;
+    size_t Head = 0, Count = 0;
+  };
+  TRxRing FRxRing;
   bool FRxWatch = false;
-  bool FRxQueued = false;
+  bool FRxQueued = false;  // reads go through the ring
   char FEvtChar = 0;
-  std::atomic<uint32_t> FRxQueueSize{0};
 
   // Event wait (one waiter at a time: the event thread or WaitForEvent).
   std::atomic<uint32_t> FMask{0};
@@ -196,17 +232,19 @@ class TLinuxDevice final : public TComDevice {
   std::mutex FEventMutex;  // set-up of the descriptors below
   int FEpoll = -1;
   std::atomic<int> FWakeFd{-1};  // set once; kicked from any thread
-  int FStopFd = -1;  // stop signal currently in the epoll set
+  int FStopFd = -1;     // stop signal currently in the epoll set
+  uint64_t FStopId = 0;  // and its identity
   serial_icounter_struct FEventCount{};
   bool FRx80Above = false;
 
+  std::atomic<uint64_t> FMaskSerial{0};  // a change ends a wait in progress
+  int FEventWaiters = 0;                 // under FEventMutex
+  std::atomic<bool> FEventDying{false};
+  std::condition_variable FEventLeft;
   // Modem-line helper thread.
   std::mutex FModemMutex;
-  std::condition_variable FModemCv;
-  std::thread FModemThread;
-  std::atomic<bool> FModemStop{false};
-  bool FModemDone = true;
-  int FModemSignal = 0;
+  pthread_t FModemThread{};
+  bool FModemRunning = false;
   std::atomic<bool> FMiwaitUnsupported{false};
 };
 

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/eventfd.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -16,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <set>
 #include <system_error>
 
 #include "ComDeviceLinux.h"
@@ -43,24 +43,45 @@ void DrainFd(int fd) {
   [[maybe_unused]] ssize_t r = ::read(fd, &v, sizeof v);
 }
 
+namespace {
+std::atomic<uint64_t> gWakeups{0};
+// The devices this process has open.  The record lock on a device belongs
+// to the process, so it cannot tell two opens of one process apart.
+std::mutex gOpenMutex;
+std::set<dev_t> gOpenDevices;
+}  // namespace
+
+void CountWakeup() { gWakeups.fetch_add(1, std::memory_order_relaxed); }
+uint64_t WakeupsForTesting() { return gWakeups.load(); }
+
 // ---------------------------------------------------------------------------
 
-TLinuxSignal::TLinuxSignal() : FFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+namespace {
+std::atomic<uint64_t> gNextSignalId{1};
+}  // namespace
+
+TLinuxSignal::TLinuxSignal() : FFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), FId(gNextSignalId.fetch_add(1)) {
   if (FFd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
 void TLinuxSignal::Set() {
-  if (!FSet.exchange(true)) SignalFd(FFd);
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FSet.load()) return;
+  SignalFd(FFd);
+  FSet.store(true);
 }
 
 void TLinuxSignal::Reset() {
-  if (FSet.exchange(false)) DrainFd(FFd);
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (!FSet.load()) return;
+  DrainFd(FFd);
+  FSet.store(false);
 }
 
 // ---------------------------------------------------------------------------
 
-TLinuxDevice::TLinuxDevice(int fd, const termios& original, bool pseudoTerminal)
-    : FFd(fd), FOriginal(original), FHasTxQueue(!pseudoTerminal), FTermios(original) {
+TLinuxDevice::TLinuxDevice(int fd, dev_t deviceNumber, const termios& original, bool pseudoTerminal)
+    : FFd(fd), FDeviceNumber(deviceNumber), FOriginal(original), FHasTxQueue(!pseudoTerminal), FTermios(original) {
   // A pseudo-terminal has neither modem lines nor error counters: asking
   // would cost calls on every open.
   FModemUnsupported.store(pseudoTerminal);
@@ -73,6 +94,8 @@ TLinuxDevice::TLinuxDevice(int fd, const termios& original, bool pseudoTerminal)
   }
   // Until the first SetCommTimeouts: return at once with what has arrived.
   FTimeouts.ReadIntervalTimeout = TIMEOUT_ALL_BITS;
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  UpdatePlainReads();
 }
 
 TLinuxDevice::~TLinuxDevice() {
@@ -82,12 +105,20 @@ TLinuxDevice::~TLinuxDevice() {
     AbortLocked(FRx);
     AbortLocked(FTx);
     FDying = true;
+    UpdatePlainReads();
     FWorkerStop = true;
     KickWorker();
     FIoDone.wait(lock, [this] { return FUsers == 0; });
   }
   if (FWorker.joinable()) FWorker.join();
   StopModemHelper();
+  {
+    // And the event wait: its waiter leaves with ECANCELED.
+    std::unique_lock<std::mutex> lock(FEventMutex);
+    FEventDying = true;
+    Kick();
+    FEventLeft.wait(lock, [this] { return FEventWaiters == 0; });
+  }
   if (FRs485) {
     serial_rs485 rs{};
     if (::ioctl(FFd, TIOCGRS485, &rs) == 0) {
@@ -103,7 +134,9 @@ TLinuxDevice::~TLinuxDevice() {
   CloseFd(FWorkerWake);
   CloseFd(FRx.WakeFd);
   CloseFd(FTx.WakeFd);
-  ::close(FFd);
+  ::close(FFd);  // releases the record lock
+  std::lock_guard<std::mutex> lock(gOpenMutex);
+  gOpenDevices.erase(FDeviceNumber);
 }
 
 // ---------------------------------------------------------------------------
@@ -125,6 +158,7 @@ int TLinuxDevice::SetCommState(const TDCB& dcb) {
     std::lock_guard<std::mutex> lock(FIoMutex);
     if (x.Marked != FLine.Marked) FMark = TMarkState{};
     FLine = x;
+    UpdatePlainReads();
     FEvtChar = dcb.EvtChar;
   }
   if (x.CustomBaud) {
@@ -167,6 +201,7 @@ int TLinuxDevice::SetCommTimeouts(const TCommTimeouts& timeouts) {
     FReadMode = TReadMode::FirstByte;  // return with the first bytes, waiting up to the constant
   else
     FReadMode = TReadMode::Timed;
+  UpdatePlainReads();
   return 0;
 }
 
@@ -183,17 +218,21 @@ int TLinuxDevice::SetupComm(uint32_t inputSize, uint32_t /*outputSize*/) {
 int TLinuxDevice::ClearCommError(uint32_t& errors, TComStat& stat) {
   errors = 0;
   stat = TComStat{};
-  int in = 0;
-  if (::ioctl(FFd, FIONREAD, &in) != 0) {
-    const int err = errno;
-    if (!(FHungUp.load() && err == EIO)) return err;
-    in = 0;
+  {
+    // Bytes the driver has taken into its own queue count too, and none
+    // twice: nothing moves from the terminal to the queue meanwhile.
+    std::lock_guard<std::mutex> lock(FIoMutex);
+    int in = 0;
+    if (::ioctl(FFd, FIONREAD, &in) != 0) {
+      const int err = errno;
+      if (!(FHungUp.load() && err == EIO)) return err;
+      in = 0;
+    }
+    stat.cbInQue = static_cast<uint32_t>(std::max(in, 0) + static_cast<int64_t>(FRxRing.Count));
   }
   int out = 0;
   if (!FHungUp.load())
     if (int err = OutQueue(out)) return err;
-  // Bytes the driver has taken into its own queue count too.
-  stat.cbInQue = static_cast<uint32_t>(std::max(in, 0)) + FRxQueueSize.load();
   stat.cbOutQue = static_cast<uint32_t>(std::max(out, 0));
   {
     std::lock_guard<std::mutex> lock(FCountMutex);
@@ -278,15 +317,33 @@ class TLinuxDriver final : public TComDriver {
     if (!PortPath(port, path)) return port.empty() ? ENOENT : EINVAL;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
-    auto fail = [fd](int err) {
+    dev_t key = 0;
+    auto fail = [fd, &key](int err) {
+      if (key) {
+        std::lock_guard<std::mutex> lock(gOpenMutex);
+        gOpenDevices.erase(key);
+      }
       ::close(fd);
       return err;
     };
     termios original{};
     if (::tcgetattr(fd, &original) != 0) return fail(errno);  // not a terminal: ENOTTY
-    // Exclusive: the lock keeps out every other opener (root included), the
-    // terminal's own flag every unprivileged one.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    {
+      std::lock_guard<std::mutex> lock(gOpenMutex);
+      if (!gOpenDevices.insert(st.st_rdev).second) return fail(EBUSY);
+      key = st.st_rdev;
+    }
+    // Exclusive: a record lock keeps out every other process (root
+    // included), the terminal's own flag every unprivileged opener.  The
+    // record lock belongs to this process, not to the open file: a child
+    // forked meanwhile shares the descriptor but never the lock, so neither
+    // a child that runs on nor one that has exec'd or ended keeps the port.
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &whole) != 0) return fail(errno == EACCES ? EAGAIN : errno);
     if (::ioctl(fd, TIOCEXCL) != 0) return fail(errno);
     const bool pseudoTerminal = IsPseudoTerminal(fd);
     // USB adapters hold received bytes up to 16 ms unless asked not to.
@@ -296,7 +353,7 @@ class TLinuxDriver final : public TComDriver {
       ::ioctl(fd, TIOCSSERIAL, &ss);
     }
     try {
-      device = std::make_unique<TLinuxDevice>(fd, original, pseudoTerminal);
+      device = std::make_unique<TLinuxDevice>(fd, key, original, pseudoTerminal);
     } catch (const std::bad_alloc&) {
       ::ioctl(fd, TIOCNXCL);
       return fail(ENOMEM);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ComDriver.h"
+#include "ComHooksLinux.h"
 #include "ComTermios2Linux.h"
 
 namespace cport::lnx {
@@ -77,12 +78,6 @@ size_t DropNulls(uint8_t* data, size_t n);
 
 // The kernel's form of a termios (see ComTermios2Linux.h for setting it).
 TKernelLine KernelLine(const termios& t);
-
-// The modem-line helper sleeps in TIOCMIWAIT.  Tests replace that wait with
-// one that blocks in the kernel the same way (a signal ends it unless the
-// call restarts); the helper then runs on any terminal.  nullptr restores it.
-using TModemLineWait = int (*)(int fd);
-void SetModemLineWaitForTesting(TModemLineWait wait);
 
 // The serial devices present, as /dev paths (0 or errno), decided from
 // sysfs without opening any device; with descriptions, USB ids and the

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 
 #include "ComDeviceLinux.h"
 
@@ -18,57 +17,46 @@ namespace cport::lnx {
 
 namespace {
 
-TModemLineWait gLineWait = nullptr;
+constexpr uint32_t kModemEvents = EV_CTS_BIT | EV_DSR_BIT | EV_RLSD_BIT | EV_RING_BIT;
 
-int LineWait(int fd) {
-  if (gLineWait) return gLineWait(fd);
+// The helper sleeps in the kernel until a modem line changes; only a signal
+// ends that sleep early.  Any signal the program can see it may ignore,
+// restart or make fatal at any time, so the helper is ended by thread
+// cancellation instead, whose signal belongs to the C library: the wait is
+// the one place where the helper accepts it, at once (asynchronously).
+// Cancellation then unwinds the helper's frames from inside the wait: they
+// hold no object with a destructor, and the thread is a plain one.  The
+// frame of the system call has no cleanups at all (no sanitizer adds any),
+// and its caller reaches it through a pointer the compiler cannot see
+// through, so that the unwinder finds the call where one that the compiler
+// knew could not throw would have no entry.
+__attribute__((noinline, no_sanitize("thread"))) int KernelLineWait(int fd) {
   return ::ioctl(fd, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG);
 }
 
-// The helper sleeps in the kernel until a modem line changes; only a signal
-// ends that sleep early, and only one whose handler does not ask for a
-// restart.  The driver claims a real-time signal that the program left at
-// its default, installs a handler that does nothing there, and unblocks it
-// in the helper alone.  It never touches a signal the program has set up,
-// and claims another one should the program take its signal over later.
-std::mutex gWakeMutex;
-int gWakeSignal = 0;
+TModemLineWait volatile gLineWait = KernelLineWait;
+bool StandIn() { return gLineWait != KernelLineWait; }
 
-void WakeHandler(int) {}
-
-bool Ours(int sig) {
-  struct sigaction cur {};
-  return sigaction(sig, nullptr, &cur) == 0 && !(cur.sa_flags & SA_SIGINFO) && cur.sa_handler == WakeHandler &&
-         !(cur.sa_flags & SA_RESTART);
+int CancellableLineWait(int fd) {
+  int ignored;
+  pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &ignored);
+  pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &ignored);  // a cancel already sent acts here
+  const int r = gLineWait(fd);
+  const int err = errno;
+  pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &ignored);
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &ignored);
+  errno = err;
+  return r;
 }
 
-int ClaimWakeSignal() {
-  std::lock_guard<std::mutex> lock(gWakeMutex);
-  if (gWakeSignal && Ours(gWakeSignal)) return gWakeSignal;
-  gWakeSignal = 0;
-  for (int sig = SIGRTMIN + 3; sig <= SIGRTMAX; ++sig) {
-    struct sigaction cur {};
-    if (sigaction(sig, nullptr, &cur) != 0) continue;
-    if (Ours(sig)) {
-      gWakeSignal = sig;
-      break;
-    }
-    if ((cur.sa_flags & SA_SIGINFO) || cur.sa_handler != SIG_DFL) continue;  // the program's
-    struct sigaction sa {};
-    sa.sa_handler = WakeHandler;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0;  // no SA_RESTART: the wait must end with EINTR
-    if (sigaction(sig, &sa, nullptr) == 0) {
-      gWakeSignal = sig;
-      break;
-    }
-  }
-  return gWakeSignal;
+void* ModemHelperMain(void* device) {
+  static_cast<TLinuxDevice*>(device)->ModemLoop();
+  return nullptr;
 }
 
 }  // namespace
 
-void SetModemLineWaitForTesting(TModemLineWait wait) { gLineWait = wait; }
+void SetModemLineWaitForTesting(TModemLineWait wait) { gLineWait = wait ? wait : KernelLineWait; }
 
 // ---------------------------------------------------------------------------
 // Events
@@ -116,16 +104,12 @@ void TLinuxDevice::Kick() {
   if (fd >= 0) SignalFd(fd);
 }
 
+// May come from another thread while a wait is in progress (Close ending
+// a WaitForEvent): it then ends that wait, with no events.
 int TLinuxDevice::SetCommMask(uint32_t mask) {
   FMask.store(mask);
   FPending.store(0);
-  {
-    // While the event character is watched, arrivals go through the
-    // driver's receive queue, where it can be seen at once.
-    std::lock_guard<std::mutex> lock(FIoMutex);
-    FRxWatch = (mask & EV_RXFLAG_BIT) != 0;
-    FRxQueued = FRxWatch || FRxHead < FRxQueue.size();
-  }
+  SetRxWatch((mask & EV_RXFLAG_BIT) != 0);
   if (mask != 0) {
     if (int err = EnsureEventWait()) return err;
     // Only what happens from now on counts: drop an edge left from before.
@@ -135,11 +119,12 @@ int TLinuxDevice::SetCommMask(uint32_t mask) {
     if (FCountSupported) ::ioctl(FFd, TIOCGICOUNT, &FEventCount);
     FRx80Above = false;
   }
-  const uint32_t modem = EV_CTS_BIT | EV_DSR_BIT | EV_RLSD_BIT | EV_RING_BIT;
-  if ((mask & modem) && (gLineWait || (!FModemUnsupported.load() && !FMiwaitUnsupported.load())))
+  if ((mask & kModemEvents) && (StandIn() || (!FModemUnsupported.load() && !FMiwaitUnsupported.load())))
     StartModemHelper();
   else
     StopModemHelper();
+  FMaskSerial.fetch_add(1);
+  Kick();
   return 0;
 }
 
@@ -156,9 +141,10 @@ uint32_t TLinuxDevice::RxEdgeEvents(uint32_t mask) {
     }
   }
   if (mask & EV_RX80FULL_BIT) {
+    std::lock_guard<std::mutex> lock(FIoMutex);  // the terminal and the driver's queue at one moment
     int in = 0;
     if (::ioctl(FFd, FIONREAD, &in) == 0) {
-      const uint64_t held = static_cast<uint64_t>(in) + FRxQueueSize.load();
+      const uint64_t held = static_cast<uint64_t>(in) + FRxRing.Count;
       const bool above = held * 10 >= static_cast<uint64_t>(FInputSize.load()) * 8;
       if (above && !FRx80Above) bits |= EV_RX80FULL_BIT;
       FRx80Above = above;
@@ -169,26 +155,42 @@ uint32_t TLinuxDevice::RxEdgeEvents(uint32_t mask) {
 
 int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeoutMs) {
   events = 0;
-  if (int err = EnsureEventWait()) return err;
-  int stopFd = -1;
-  if (stop) {
-    auto* s = dynamic_cast<TLinuxSignal*>(stop);
-    if (!s) return EINVAL;
-    stopFd = s->Fd();
+  {
+    std::lock_guard<std::mutex> lock(FEventMutex);
+    if (FEventDying) return ECANCELED;
+    ++FEventWaiters;
   }
-  if (stopFd != FStopFd) {
+  struct TLeave {
+    TLinuxDevice& D;
+    ~TLeave() {
+      std::lock_guard<std::mutex> lock(D.FEventMutex);
+      if (--D.FEventWaiters == 0 && D.FEventDying) D.FEventLeft.notify_all();
+    }
+  } leave{*this};
+  const uint64_t maskSerial = FMaskSerial.load();
+  if (int err = EnsureEventWait()) return err;
+  auto* signal = dynamic_cast<TLinuxSignal*>(stop);
+  if (stop && !signal) return EINVAL;
+  // The signal is known by its identity: a closed one has left the epoll
+  // set by itself, and a new one may have got its descriptor number.
+  const uint64_t stopId = signal ? signal->Id() : 0;
+  if (stopId != FStopId) {
     if (FStopFd >= 0) ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, FStopFd, nullptr);
     FStopFd = -1;
-    if (stopFd >= 0) {
+    FStopId = 0;
+    if (signal) {
       epoll_event ev{};
       ev.events = EPOLLIN;
       ev.data.u32 = 2;
-      if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, stopFd, &ev) != 0) return errno;
-      FStopFd = stopFd;
+      if (::epoll_ctl(FEpoll, EPOLL_CTL_ADD, signal->Fd(), &ev) != 0) return errno;
+      FStopFd = signal->Fd();
+      FStopId = stopId;
     }
   }
   const int64_t deadline = timeoutMs < 0 ? 0 : NowNs() + MsToNs(static_cast<uint64_t>(timeoutMs));
   for (;;) {
+    if (FMaskSerial.load() != maskSerial) return 0;  // the mask changed under the wait
+    if (FEventDying) return ECANCELED;
     const uint32_t mask = FMask.load();
     int64_t waitNs = timeoutMs < 0 ? -1 : std::max<int64_t>(deadline - NowNs(), 0);
     if (FTxWatch.load() && (mask & EV_TXEMPTY_BIT) && FTxQueued.load() == 0) {
@@ -211,6 +213,7 @@ int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeout
     epoll_event evs[4];
     const int waitMs = waitNs < 0 ? -1 : static_cast<int>((waitNs + kNsPerMs - 1) / kNsPerMs);
     const int n = ::epoll_wait(FEpoll, evs, 4, waitMs);
+    CountWakeup();
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
@@ -233,7 +236,7 @@ int TLinuxDevice::WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeout
             bits |= RxEdgeEvents(mask);
           }
           break;
-        case 1:  // helper or transfer path
+        case 1:  // a mask change, a transfer or the end of the device
           DrainFd(FWakeFd.load());
           break;
         default:  // the stop signal: looked at above
@@ -273,77 +276,64 @@ int TLinuxDevice::ModemBits(int request, int bits) {
 
 void TLinuxDevice::StartModemHelper() {
   std::lock_guard<std::mutex> lock(FModemMutex);
-  if (FModemThread.joinable()) return;
-  // Without a signal to end its wait the helper could not be stopped:
-  // modem-line events then stay unreported.
-  FModemSignal = ClaimWakeSignal();
-  if (!FModemSignal) return;
-  FModemStop.store(false);
-  FModemDone = false;
-  FModemThread = std::thread([this] {
-    // Whatever the opening thread blocked, the helper takes its signal.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, FModemSignal);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    ModemLoop();
-  });
+  if (FModemRunning) return;
+  // The helper starts with every signal blocked, so that none of the
+  // program's is ever handled on it.  Without it, modem-line events stay
+  // unreported.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  FModemRunning = ::pthread_create(&FModemThread, nullptr, ModemHelperMain, this) == 0;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void TLinuxDevice::StopModemHelper() {
-  std::unique_lock<std::mutex> lock(FModemMutex);
-  if (!FModemThread.joinable()) return;
-  FModemStop.store(true);
-  // The signal may land just before the helper enters its wait: repeat it,
-  // less and less often, until the helper has left.
-  for (int ms = 1; !FModemDone; ms = std::min(ms * 2, 50)) {
-    pthread_kill(FModemThread.native_handle(), FModemSignal);
-    FModemCv.wait_for(lock, std::chrono::milliseconds(ms));
-  }
-  lock.unlock();
-  FModemThread.join();
+  std::lock_guard<std::mutex> lock(FModemMutex);
+  if (!FModemRunning) return;
+  ::pthread_cancel(FModemThread);  // ends its wait, or the wait it is about to start
+  ::pthread_join(FModemThread, nullptr);
+  FModemRunning = false;
 }
 
 void TLinuxDevice::ModemLoop() {
+  int ignored;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &ignored);
   int previous = 0;
   serial_icounter_struct before{};
   const bool counts = ::ioctl(FFd, TIOCGICOUNT, &before) == 0;
-  if (::ioctl(FFd, TIOCMGET, &previous) != 0 && !gLineWait) {
+  if (::ioctl(FFd, TIOCMGET, &previous) != 0 && !StandIn()) {
     if (Unsupported(errno)) FMiwaitUnsupported.store(true);
-  } else {
-    while (!FModemStop.load()) {
-      if (LineWait(FFd) != 0) {
-        if (errno == EINTR) continue;
-        if (Unsupported(errno)) FMiwaitUnsupported.store(true);
-        break;  // gone, or cannot wait: modem events stay unreported
-      }
-      uint32_t bits = 0;
-      serial_icounter_struct after{};
-      if (counts && ::ioctl(FFd, TIOCGICOUNT, &after) == 0) {
-        if (after.cts != before.cts) bits |= EV_CTS_BIT;
-        if (after.dsr != before.dsr) bits |= EV_DSR_BIT;
-        if (after.dcd != before.dcd) bits |= EV_RLSD_BIT;
-        if (after.rng != before.rng) bits |= EV_RING_BIT;
-        before = after;
-      } else {
-        int now = 0;
-        if (::ioctl(FFd, TIOCMGET, &now) != 0) break;
-        const int changed = now ^ previous;
-        if (changed & TIOCM_CTS) bits |= EV_CTS_BIT;
-        if (changed & TIOCM_DSR) bits |= EV_DSR_BIT;
-        if (changed & TIOCM_CD) bits |= EV_RLSD_BIT;
-        if ((previous & TIOCM_RNG) && !(now & TIOCM_RNG)) bits |= EV_RING_BIT;
-        previous = now;
-      }
-      if (bits) {
-        FPending.fetch_or(bits);
-        Kick();
-      }
+    return;
+  }
+  for (;;) {
+    if (CancellableLineWait(FFd) != 0) {
+      if (errno == EINTR) continue;
+      if (Unsupported(errno)) FMiwaitUnsupported.store(true);
+      return;  // gone, or cannot wait: modem events stay unreported
+    }
+    uint32_t bits = 0;
+    serial_icounter_struct after{};
+    if (counts && ::ioctl(FFd, TIOCGICOUNT, &after) == 0) {
+      if (after.cts != before.cts) bits |= EV_CTS_BIT;
+      if (after.dsr != before.dsr) bits |= EV_DSR_BIT;
+      if (after.dcd != before.dcd) bits |= EV_RLSD_BIT;
+      if (after.rng != before.rng) bits |= EV_RING_BIT;
+      before = after;
+    } else {
+      int now = 0;
+      if (::ioctl(FFd, TIOCMGET, &now) != 0) return;
+      const int changed = now ^ previous;
+      if (changed & TIOCM_CTS) bits |= EV_CTS_BIT;
+      if (changed & TIOCM_DSR) bits |= EV_DSR_BIT;
+      if (changed & TIOCM_CD) bits |= EV_RLSD_BIT;
+      if ((previous & TIOCM_RNG) && !(now & TIOCM_RNG)) bits |= EV_RING_BIT;
+      previous = now;
+    }
+    if (bits) {
+      FPending.fetch_or(bits);
+      Kick();
     }
   }
-  std::lock_guard<std::mutex> lock(FModemMutex);
-  FModemDone = true;
-  FModemCv.notify_all();
 }
 
 }  // namespace cport::lnx

@@ -12,6 +12,13 @@
 // Every decision about a request is taken under FIoMutex; an abort completes
 // the requests under it and signals the eventfd of a mover asleep in ppoll,
 // whose count stays until that mover takes it.
+//
+// A blocking read that returns at once, on a line without read-path filters
+// and with nothing queued or pending for reading, is one read() of the
+// terminal and takes no lock (an empty read, polled in a loop, costs the
+// system call alone).  It decides nothing about a request and never sleeps,
+// so no wake-up can pass it by; whatever makes reads need the lock waits
+// until such reads in flight have returned.
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -22,6 +29,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "ComDeviceLinux.h"
 
@@ -47,6 +55,7 @@ void Sleep(int fd, short events, int wakeFd, int64_t timeoutNs) {
   timespec ts{};
   if (timeoutNs >= 0) ts = {static_cast<time_t>(timeoutNs / 1000000000), static_cast<long>(timeoutNs % 1000000000)};
   ::ppoll(fds, 2, timeoutNs >= 0 ? &ts : nullptr, nullptr);
+  CountWakeup();
 }
 
 void Merge(int64_t& timeout, int64_t other) {
@@ -58,10 +67,13 @@ void Merge(int64_t& timeout, int64_t other) {
 // ---------------------------------------------------------------------------
 // The line
 
-ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want) {
+// raw: the bytes the terminal gave, before the read-path filters.
+ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want, size_t* raw) {
+  if (raw) *raw = 0;
   for (;;) {
     ssize_t n = ::read(FFd, dst, want);
     if (n > 0) {
+      if (raw) *raw = static_cast<size_t>(n);
       size_t m = static_cast<size_t>(n);
       if (FLine.Marked) m = UnmarkBytes(dst, m, FMark, FLine.ReplaceMarked, FLine.ReplaceChar);
       if (FLine.DiscardNull) m = DropNulls(dst, m);
@@ -85,28 +97,41 @@ ssize_t TLinuxDevice::ReadAvailable(uint8_t* dst, size_t want) {
   }
 }
 
-// Moves what the terminal holds into the driver's receive queue, looking for
-// the event character on the way.
+void TLinuxDevice::RxRingChanged() {
+  if (FRxRing.Count == 0) {
+    FRxRing.Head = 0;
+    if (!FRxWatch) FRxRing.Data.reset();
+  }
+  FRxQueued = FRxWatch || FRxRing.Count > 0;
+  UpdatePlainReads();
+}
+
+// Moves what the terminal holds into the driver's receive queue, as far as
+// it has room, looking for the event character on the way.
 int TLinuxDevice::PullLocked() {
-  uint8_t buf[4096];
+  TRxRing& q = FRxRing;
+  if (!q.Data) q.Data = std::make_unique_for_overwrite<uint8_t[]>(kRxQueueLimit);
   int err = 0;
   size_t got = 0;
   bool flag = false;
-  while (FRxQueue.size() - FRxHead < kRxQueueLimit) {
-    const ssize_t n = ReadAvailable(buf, sizeof buf);
+  while (q.Count < kRxQueueLimit) {
+    const size_t tail = (q.Head + q.Count) % kRxQueueLimit;
+    const size_t room = std::min(kRxQueueLimit - q.Count, kRxQueueLimit - tail);
+    size_t raw = 0;
+    const ssize_t n = ReadAvailable(q.Data.get() + tail, room, &raw);
     if (n < 0) {
       err = static_cast<int>(-n);
       break;
     }
     if (n == 0) break;
     const auto m = static_cast<size_t>(n);
-    if (FRxWatch && std::memchr(buf, static_cast<unsigned char>(FEvtChar), m)) flag = true;
-    FRxQueue.insert(FRxQueue.end(), buf, buf + m);
+    if (FRxWatch && std::memchr(q.Data.get() + tail, static_cast<unsigned char>(FEvtChar), m)) flag = true;
+    q.Count += m;
     got += m;
-    if (m < sizeof buf) break;  // the terminal is empty: spare the call that says so
+    if (raw < room) break;  // the terminal is empty: spare the call that says so
   }
+  RxRingChanged();
   if (got) {
-    FRxQueueSize.store(static_cast<uint32_t>(FRxQueue.size() - FRxHead));
     if (flag && (FMask.load() & EV_RXFLAG_BIT)) {
       FPending.fetch_or(EV_RXFLAG_BIT);
       Kick();
@@ -118,27 +143,36 @@ int TLinuxDevice::PullLocked() {
   return err;
 }
 
+// While the event character is watched, arrivals go through the driver's
+// receive queue, where it can be seen at once.
+void TLinuxDevice::SetRxWatch(bool on) {
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  FRxWatch = on;
+  RxRingChanged();
+}
+
+// Bytes the driver has queued come before those still in the terminal.
 ssize_t TLinuxDevice::ReadBytes(uint8_t* dst, size_t want) {
   if (!FRxQueued) return ReadAvailable(dst, want);
-  const size_t queued = FRxQueue.size() - FRxHead;
+  const size_t queued = FRxRing.Count;
   const int err = PullLocked();
-  const size_t have = FRxQueue.size() - FRxHead;
-  if (have == 0) return err ? -err : 0;
-  const size_t n = std::min(have, want);
+  TRxRing& q = FRxRing;
+  if (q.Count == 0) return err ? -err : 0;
+  const size_t n = std::min(q.Count, want);
   // Bytes taken from the terminal here and left in the queue would show no
   // arrival to the event wait, which looks at the terminal: report them.
-  if (have > queued && have > want && (FMask.load() & EV_RXCHAR_BIT)) {
+  if (q.Count > queued && q.Count > want && (FMask.load() & EV_RXCHAR_BIT)) {
     FPending.fetch_or(EV_RXCHAR_BIT);
     Kick();
   }
-  std::memcpy(dst, FRxQueue.data() + FRxHead, n);
-  FRxHead += n;
-  if (FRxHead == FRxQueue.size()) {
-    FRxQueue.clear();
-    FRxHead = 0;
-    FRxQueued = FRxWatch;
+  for (size_t done = 0; done < n;) {
+    const size_t part = std::min(n - done, kRxQueueLimit - q.Head);
+    std::memcpy(dst + done, q.Data.get() + q.Head, part);
+    q.Head = (q.Head + part) % kRxQueueLimit;
+    q.Count -= part;
+    done += part;
   }
-  FRxQueueSize.store(static_cast<uint32_t>(FRxQueue.size() - FRxHead));
+  RxRingChanged();
   return static_cast<ssize_t>(n);
 }
 
@@ -187,11 +221,58 @@ TIoResult TLinuxDevice::StartRead(TIoRequest& r, void* buffer, uint32_t count) {
   return Start(r, false, buffer, count, false);
 }
 
-TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32_t count) {
+// With the port's Read on few pages of code: after every system call the
+// processor may have to find each page again.
+[[gnu::hot]] TIoResult TLinuxDevice::Transfer(TIoRequest& r, bool write, void* buffer, uint32_t count) {
+  if (!write && count > 0 && FPlainReads.load(std::memory_order_acquire)) {
+    FPlainReaders.fetch_add(1);
+    if (FPlainReads.load()) {
+      ssize_t n;
+      do n = ::read(FFd, buffer, count);
+      while (n < 0 && errno == EINTR);
+      const int err = n < 0 ? errno : 0;
+      FPlainReaders.fetch_sub(1);
+      return PlainReadDone(r, count, n, err);
+    }
+    FPlainReaders.fetch_sub(1);
+  }
+  return TransferLocked(r, write, buffer, count);
+}
+
+[[gnu::hot]] TIoResult TLinuxDevice::PlainReadDone(TIoRequest& r, uint32_t count, ssize_t n, int err) {
+  r.Pending = false;
+  r.Write = false;
+  r.Requested = count;
+  r.Transferred = n > 0 ? static_cast<uint32_t>(n) : 0;
+  r.Error = 0;
+  TIoResult res;
+  if (n > 0 || err == EAGAIN) {
+    res.Transferred = r.Transferred;
+    return res;
+  }
+  // With VMIN 1 an empty queue is EAGAIN: nothing read means hung up.
+  if (n == 0 || err == EIO) Hangup();
+  r.Error = n == 0 ? EIO : err;
+  return Failed(r.Error);
+}
+
+TIoResult TLinuxDevice::TransferLocked(TIoRequest& r, bool write, void* buffer, uint32_t count) {
   TLock lock(FIoMutex);
   const TIoResult res = Start(r, write, buffer, count, true);
   if (res.Status != TIoStatus::Pending) return res;
   return MoveInline(lock, r);
+}
+
+// Under FIoMutex, whenever one of its conditions changes.
+void TLinuxDevice::UpdatePlainReads() {
+  const bool plain = FRx.Queue.empty() && !FRxQueued && FReadMode == TReadMode::Immediate && !FLine.Marked &&
+                     !FLine.DiscardNull && !FLine.DsrSensitivity && !FDying;
+  if (plain == FPlainReads.load(std::memory_order_relaxed)) return;
+  FPlainReads.store(plain);
+  // Reads already past the check finish first: they read the terminal
+  // directly, which the driver's queue, a filter or the end must not race.
+  if (!plain)
+    while (FPlainReaders.load() != 0) std::this_thread::yield();
 }
 
 TIoResult TLinuxDevice::Start(TIoRequest& r, bool write, void* buffer, uint32_t count, bool inlineMover) {
@@ -251,9 +332,11 @@ TIoResult TLinuxDevice::StartWriteLocked(TIoRequest& r, bool inlineMover) {
     const ssize_t n = WriteSome(r.WriteBuffer, r.Requested);
     if (n < 0) return Failed(static_cast<int>(-n));
     r.Transferred = static_cast<uint32_t>(n);
-    if (n > 0) TxStarted();
     int queued = 0;
-    if (r.Transferred == r.Requested && OutQueue(queued) == 0 && queued == 0) return ResultOf(r);
+    if (r.Transferred == r.Requested && OutQueue(queued) == 0 && queued == 0) {
+      TxStarted();
+      return ResultOf(r);
+    }
     r.JustTried = true;
   }
   const TCommTimeouts& to = FTimeouts;
@@ -261,6 +344,8 @@ TIoResult TLinuxDevice::StartWriteLocked(TIoRequest& r, bool inlineMover) {
       static_cast<uint64_t>(to.WriteTotalTimeoutMultiplier) * r.Requested + to.WriteTotalTimeoutConstant;
   r.TotalNs = total ? MsToNs(total) : 0;
   if (int err = Enqueue(r, inlineMover)) return Failed(err);
+  // Only now that it counts as pending may the event wait look at the line.
+  if (r.Transferred > 0) TxStarted();
   TIoResult res;
   res.Status = TIoStatus::Pending;
   return res;
@@ -275,7 +360,10 @@ int TLinuxDevice::Enqueue(TIoRequest& r, bool inlineMover) {
   d.Queue.push_back(&r);
   r.Pending = true;
   if (head) Activate(r, NowNs());
-  if (r.Write) UpdateTxQueued();
+  if (r.Write)
+    UpdateTxQueued();
+  else
+    UpdatePlainReads();
   if (!(inlineMover && head)) KickWorker();
   return 0;
 }
@@ -302,9 +390,11 @@ TLinuxDevice::TWaitFor TLinuxDevice::Step(TDirection& d, const TIoRequest* until
 }
 
 bool TLinuxDevice::StepRead(TIoRequest& r, int64_t now, TWaitFor& w) {
-  if (r.JustTried) {
-    r.JustTried = false;  // the start has just looked: wait first
-  } else {
+  // A read is ready when the driver's queue or the terminal holds bytes; the
+  // start has just looked at both, but the queue may have filled since.
+  const bool look = !r.JustTried || FRxRing.Count > 0;
+  r.JustTried = false;
+  if (look) {
     const ssize_t n = ReadBytes(r.ReadBuffer + r.Transferred, r.Requested - r.Transferred);
     if (n < 0) {
       Complete(r, static_cast<int>(-n));
@@ -400,7 +490,10 @@ void TLinuxDevice::Complete(TIoRequest& r, int error) {
   r.Pending = false;
   r.Running = false;
   r.Error = error;
-  if (r.Write) UpdateTxQueued();
+  if (r.Write)
+    UpdateTxQueued();
+  else
+    UpdatePlainReads();
   FIoDone.notify_all();
 }
 
@@ -434,6 +527,7 @@ TIoResult TLinuxDevice::MoveInline(TLock& lock, TIoRequest& r) {
   while (r.Pending) {
     if (d.Queue.front() != &r || (d.Inline && !mover)) {
       FIoDone.wait(lock);
+      CountWakeup();
       continue;
     }
     if (d.WakeFd < 0) d.WakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -491,25 +585,31 @@ void TLinuxDevice::WakeMover(TDirection& d) {
   }
 }
 
+void TLinuxDevice::CancelTransfer(TIoRequest& r, bool write) {
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  TDirection& d = Dir(write);
+  if (std::find(d.Queue.begin(), d.Queue.end(), &r) == d.Queue.end()) return;
+  Complete(r, ECANCELED);
+  // Its mover or the helper thread may be asleep on its account.
+  WakeMover(d);
+  KickWorker();
+}
+
+// Clearing input empties the driver's queue and the terminal in one step:
+// nothing can move from one to the other in between.
 int TLinuxDevice::PurgeComm(uint32_t flags) {
   const bool rx = flags & PURGE_RXCLEAR_FLAG, tx = flags & PURGE_TXCLEAR_FLAG;
-  {
-    std::lock_guard<std::mutex> lock(FIoMutex);
-    if (flags & PURGE_RXABORT_FLAG) AbortLocked(FRx);
-    if (flags & PURGE_TXABORT_FLAG) AbortLocked(FTx);
-    if (rx) {
-      FMark = TMarkState{};
-      FRxQueue.clear();
-      FRxHead = 0;
-      FRxQueueSize.store(0);
-      FRxQueued = FRxWatch;
-    }
+  std::lock_guard<std::mutex> lock(FIoMutex);
+  if (flags & PURGE_RXABORT_FLAG) AbortLocked(FRx);
+  if (flags & PURGE_TXABORT_FLAG) AbortLocked(FTx);
+  if (rx) {
+    FMark = TMarkState{};
+    FRxRing.Count = 0;
+    RxRingChanged();
   }
-  if (rx || tx) {
-    if (::tcflush(FFd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) {
-      const int err = errno;
-      if (!(FHungUp.load() && err == EIO)) return err;
-    }
+  if ((rx || tx) && ::tcflush(FFd, rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH)) != 0) {
+    const int err = errno;
+    if (!(FHungUp.load() && err == EIO)) return err;
   }
   return 0;
 }
@@ -545,6 +645,7 @@ void TLinuxDevice::WorkerLoop() {
     const TWaitFor tx = FTx.Inline ? TWaitFor{} : Step(FTx, nullptr);
     if (!rx.Any && !tx.Any) {
       FWork.wait(lock);
+      CountWakeup();
       continue;
     }
     int64_t timeout = -1;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "CPort.h"
 #include "Pty.h"
@@ -391,37 +392,55 @@ TEST_F(Events, CloseDoesNotDeadlockAgainstAWaitingBatch) {
   EXPECT_EQ(Log.Items(), std::vector<std::string>{"ring"});  // run by Close while it waited
 }
 
-// The main thread closes while a batch waits for it; Close runs the batch,
-// and its handler closes (or destroys) the port again.
+// The main thread closes (or destroys) the port while a batch waits for
+// it; Close runs the batch, whose handler closes, destroys or reconnects the
+// port; or the before-close report does so itself.  Each open gets one
+// close report, and its own thread is stopped.
 TEST_F(Events, AHandlerClosingInsideCloseReportsOnceAndReleasesTheDevice) {
-  for (bool destroy : {false, true}) {
+  enum TKind { kClose, kDestroy, kReconnect, kReconnectAndClose };
+  const struct {
+    TKind Handler;
+    bool Destroy;      // the outer call: delete instead of Close
+    bool BeforeClose;  // the handler is the before-close report
+  } cases[] = {{kClose, false, false},     {kDestroy, false, false},          {kReconnect, false, false},
+               {kReconnectAndClose, false, false}, {kReconnect, true, false}, {kReconnectAndClose, true, false},
+               {kReconnect, false, true},  {kReconnectAndClose, false, true}};
+  for (const auto& c : cases) {
     auto* p = new TComPort(nullptr, &D);
-    int beforeClose = 0, afterClose = 0;
-    p->OnBeforeClose = [&](TCustomComPort*) { ++beforeClose; };
-    p->OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
-    p->OnRing = [&](TCustomComPort* self) {
-      if (destroy)
-        delete self;
-      else
-        self->Close();
+    int opens = 0, beforeClose = 0, afterClose = 0;
+    bool fired = false;
+    auto handler = [&](TCustomComPort* self) {
+      if (std::exchange(fired, true)) return;
+      if (c.Handler == kDestroy) return delete self;
+      self->Close();
+      if (c.Handler != kClose) self->Open();
+      if (c.Handler == kReconnectAndClose) self->Close();
     };
-    std::atomic<bool> queued{false};
+    p->OnAfterOpen = [&](TCustomComPort*) { ++opens; };
+    p->OnBeforeClose = [&](TCustomComPort* self) {
+      ++beforeClose;
+      if (c.BeforeClose) handler(self);
+    };
+    p->OnAfterClose = [&](TCustomComPort*) { ++afterClose; };
+    if (!c.BeforeClose) p->OnRing = handler;
+    std::atomic<bool> queued{c.BeforeClose};
     SetWakeMainThread([&] { queued = true; });
     p->Open();
-    D.RaiseEvents(EV_RING_BIT);
+    if (!c.BeforeClose) D.RaiseEvents(EV_RING_BIT);
     for (int i = 0; i < 10000 && !queued; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     SetWakeMainThread(nullptr);
     ASSERT_TRUE(queued);
-    if (destroy) {
-      p->Close();  // the handler destroys the port inside this call
-    } else {
-      p->Close();
-      EXPECT_FALSE(p->Connected());
+    if (c.Destroy) {
       delete p;
+    } else {
+      p->Close();  // the handler runs inside
+      if (c.Handler != kDestroy) delete p;
     }
-    EXPECT_EQ(beforeClose, 1) << destroy;
-    EXPECT_EQ(afterClose, 1) << destroy;
-    EXPECT_EQ(D.OpenDevices(), 0) << destroy;
+    const int expected = c.Handler == kClose || c.Handler == kDestroy ? 1 : 2;
+    EXPECT_TRUE(fired && opens == expected && beforeClose == expected && afterClose == expected)
+        << c.Handler << c.Destroy << c.BeforeClose << ": opens " << opens << ", close reports " << beforeClose
+        << "/" << afterClose;
+    EXPECT_EQ(D.OpenDevices(), 0);
   }
 }
 
@@ -448,6 +467,43 @@ TEST_F(Events, AHandlerMayCloseOrDestroyItsOwnPort) {
     ASSERT_TRUE(WaitUntil([&] { return closed.load(); })) << m;
     ASSERT_TRUE(WaitUntil([&] { return D.OpenDevices() == 0; })) << m;
   }
+}
+
+// The rest of a batch is not reported to a port that one of its handlers
+// closed; the thread has ended once it released its stop signal.
+TEST_F(Events, NothingOfABatchIsReportedAfterAHandlerClosedThePort) {
+  for (TSyncMethod m : {smThreadSync, smNone, smWindowSync}) {
+    TComPort p(nullptr, &D);
+    p.SetSyncMethod(m);
+    std::atomic<bool> closed{false};
+    std::atomic<int> rings{0};
+    p.OnRxChar = [&](TCustomComPort* self, int32_t) {
+      self->Close();
+      closed = true;
+    };
+    p.OnRing = [&](TCustomComPort*) { ++rings; };
+    p.Open();
+    D.Receive("x");
+    D.RaiseEvents(EV_RXCHAR_BIT | EV_RING_BIT);
+    ASSERT_TRUE(WaitUntil([&] { return closed.load() && D.LiveSignals() == 0; })) << m;
+    EXPECT_EQ(rings.load(), 0) << m;
+  }
+}
+
+// With smNone the event thread reads the parity setting (for the error
+// flags) while the main thread changes it: run under ThreadSanitizer in CI.
+TEST_F(Events, ParityCheckingMayChangeWhileTheEventThreadReadsErrors) {
+  P.SetSyncMethod(smNone);
+  std::atomic<int> batches{0};
+  P.OnError = [&](TCustomComPort*, TComErrors) { ++batches; };
+  P.Open();
+  for (int i = 0; i < 100; ++i) {
+    D.SetErrorWord(CE_RXPARITY_BIT | CE_FRAME_BIT);
+    D.RaiseEvents(EV_ERR_BIT);
+    P.Parity().SetCheck(i % 2 == 0);
+    ASSERT_TRUE(WaitUntil([&] { return batches.load() > i; })) << i;
+  }
+  P.Close();
 }
 
 // -- waiting for one event ------------------------------------------------------------------

@@ -4,12 +4,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
+
+#include "CPort.h"
 
 namespace cport::test {
 
@@ -77,5 +82,49 @@ void TPty::HangUp() {
   if (FMaster >= 0) ::close(FMaster);
   FMaster = -1;
 }
+
+int ThreadId() { return static_cast<int>(::gettid()); }
+
+namespace {
+
+bool Polling(int tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long nr = -1;
+  if (!(in >> nr)) return false;  // "running"
+  for (long sleeper : {static_cast<long>(SYS_ppoll), static_cast<long>(SYS_epoll_pwait),
+#ifdef SYS_poll
+                       static_cast<long>(SYS_poll), static_cast<long>(SYS_epoll_wait)
+#endif
+       })
+    if (nr == sleeper) return true;
+  return false;
+}
+
+}  // namespace
+
+bool WaitUntilPolling(int tid, int timeoutMs) {
+  return WaitUntil(
+      [tid] {
+        if (tid != 0) return Polling(tid);
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+          const int other = std::stoi(task.path().filename().string());
+          if (other != ThreadId() && Polling(other)) return true;
+        }
+        return false;
+      },
+      timeoutMs);
+}
+
+TOnThread::TOnThread(std::function<void()> f)
+    : FThread([this, f = std::move(f)] {
+        FId = ThreadId();
+        try {
+          f();
+          FCode = 0;
+        } catch (const EComPort& e) {
+          FError = e.SystemErrorCode();
+          FCode = e.ComErrorCode();
+        }
+      }) {}
 
 }  // namespace cport::test

@@ -9,7 +9,14 @@ namespace cport::test {
 
 class TRecordingSignal : public TSignal {
  public:
-  explicit TRecordingSignal(TRecordingDriver& d) : FDriver(d) {}
+  explicit TRecordingSignal(TRecordingDriver& d) : FDriver(d) {
+    std::lock_guard<std::mutex> lock(FDriver.FMutex);
+    ++FDriver.FLiveSignals;
+  }
+  ~TRecordingSignal() override {
+    std::lock_guard<std::mutex> lock(FDriver.FMutex);
+    --FDriver.FLiveSignals;
+  }
   void Set() override {
     {
       std::lock_guard<std::mutex> lock(FDriver.FMutex);
@@ -312,6 +319,11 @@ bool TRecordingDriver::DeviceOpen() const { return OpenDevices() > 0; }
 int TRecordingDriver::OpenDevices() const {
   std::lock_guard<std::mutex> lock(FMutex);
   return FOpenDevices;
+}
+
+int TRecordingDriver::LiveSignals() const {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FLiveSignals;
 }
 
 int TRecordingDriver::Open(const std::string& port, std::unique_ptr<TComDevice>& device) {

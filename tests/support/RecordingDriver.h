@@ -53,6 +53,7 @@ class TRecordingDriver : public TComDriver {
   void SetPortInfo(std::vector<TComPortInfo> ports, int error = 0);
   bool DeviceOpen() const;
   int OpenDevices() const;
+  int LiveSignals() const;  // created and not yet destroyed
 
   // -- TComDriver ------------------------------------------------------------
   int Open(const std::string& port, std::unique_ptr<TComDevice>& device) override;
@@ -81,6 +82,7 @@ class TRecordingDriver : public TComDriver {
   std::vector<TComPortInfo> FPorts;
   int FEnumError = 0;
   int FOpenDevices = 0;
+  int FLiveSignals = 0;
 };
 
 }  // namespace cport::test

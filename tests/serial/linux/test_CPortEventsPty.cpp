@@ -5,25 +5,38 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <semaphore>
 #include <thread>
+#include <vector>
 
 #include "CPort.h"
 #include "ComDriverLinux.h"
 #include "Pty.h"
+#include "Watchdog.h"
 
 using namespace cport;
 using cport::test::TPty;
 using cport::test::WaitUntil;
+using cport::test::WaitUntilPolling;
 
 namespace {
+
+long ResidentKb() {
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
 
 double ProcessCpuSeconds() {
   rusage u{};
@@ -33,24 +46,42 @@ double ProcessCpuSeconds() {
 }
 
 // Stand-in for the modem-line wait (a pseudo-terminal has none): it blocks
-// in the kernel on an empty pipe, which a signal ends unless its handler
-// restarts the call, as with the real wait.
+// in the kernel on an empty pipe, in a call that is no cancellation point,
+// as the real wait does.
 int gLinePipe[2] = {-1, -1};
-std::atomic<int> gInLineWait{0};
-int PipeLineWait(int) {
-  ++gInLineWait;
+std::atomic<int> gLineWaits{0};
+__attribute__((noinline, no_sanitize("thread"))) long BlockingRead(int fd) {
   char c;
-  const ssize_t n = ::read(gLinePipe[0], &c, 1);
-  --gInLineWait;
-  return n == 1 ? 0 : -1;
+  return ::syscall(SYS_read, fd, &c, 1);
 }
-void ProgramHandler(int) {}
+long (*volatile gBlockingRead)(int) = BlockingRead;  // a call the compiler cannot know will not throw
+int PipeLineWait(int) {
+  ++gLineWaits;
+  return gBlockingRead(gLinePipe[0]) == 1 ? 0 : -1;
+}
+// The same, but it pauses before it blocks: the stop may come in the pause.
+int LateLineWait(int fd) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  return PipeLineWait(fd);
+}
+std::atomic<int> gProgramHandlerRuns{0};
+void ProgramHandler(int) { ++gProgramHandlerRuns; }
 
 class PtyEvents : public ::testing::Test {
  protected:
   TPty Pty;
   TComPort P;
   void SetUp() override { P.SetPort(Pty.Path()); }
+};
+
+// WaitForEvent, on a port opened without an event thread.
+class PtyWait : public PtyEvents {
+  void SetUp() override {
+    PtyEvents::SetUp();
+    P.SetEvents({});
+    P.SetEventChar('\r');
+    P.Open();
+  }
 };
 
 TEST_F(PtyEvents, EachArrivalIsReportedOnceWhileTheBytesStayQueued) {
@@ -104,6 +135,41 @@ TEST_F(PtyEvents, TheDrainedOutputQueueIsReported) {
   P.Close();
 }
 
+// Not while a long write is still pending, and once when it completes;
+// repeated, as an early report used to come only now and then.  Batches
+// are handed over in order: once a byte from the far end has been
+// reported, every event before it has been too.
+TEST_F(PtyEvents, TxEmptyComesOnceWhenAPendingWriteCompletes) {
+  std::atomic<int> empties{0}, arrivals{0};
+  P.SetEvents({evTxEmpty, evRxChar});
+  P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+  P.OnRxChar = [&](TCustomComPort*, int32_t) { ++arrivals; };
+  P.Timeouts().SetWriteTotalM(0);
+  P.Timeouts().SetWriteTotalC(0);
+  P.Open();
+  auto settled = [&] {
+    const int before = arrivals.load();
+    Pty.Send(".");
+    return WaitUntil([&] { return arrivals.load() > before; });
+  };
+  const std::string big(1 << 20, 'x');
+  PAsync a = nullptr;
+  InitAsync(a);
+  for (int run = 0; run < 8; ++run) {
+    empties = 0;
+    P.WriteAsync(big.data(), static_cast<int32_t>(big.size()), a);
+    ASSERT_EQ(Pty.Receive(1 << 16).size(), 1u << 16);
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(empties.load(), 0) << "run " << run << ": evTxEmpty while the write was pending";
+    ASSERT_EQ(Pty.Receive(big.size() - (1 << 16), 20000).size(), big.size() - (1 << 16));
+    EXPECT_EQ(P.WaitForAsync(a), static_cast<int32_t>(big.size()));
+    ASSERT_TRUE(WaitUntil([&] { return empties.load() > 0; }) && settled()) << run;
+    EXPECT_EQ(empties.load(), 1) << run;
+  }
+  DoneAsync(a);
+  P.Close();
+}
+
 TEST_F(PtyEvents, AVanishedLineIsReportedOnceAndTheThreadSleepsAfterwards) {
   std::atomic<int> errors{0};
   std::atomic<uint8_t> bits{0};
@@ -152,6 +218,91 @@ TEST_F(PtyEvents, WaitForEventOnTheDevice) {
   P.WaitForEvent(e, stop.get(), -1);  // ended by the stop signal
   EXPECT_TRUE(e.Empty());
   P.Close();
+}
+
+// Bytes that were there before the wait are not reported by it; the event
+// character sent while it sleeps is, and every byte stays readable once the
+// wait has put the mask back.
+TEST_F(PtyWait, WaitForEventReportsWhatArrivesWhileItWaits) {
+  Pty.Send("old");
+  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 3; }));
+  TComEvents e{evRxChar};
+  P.WaitForEvent(e, nullptr, 300);
+  EXPECT_TRUE(e.Empty()) << "bytes from before the wait reported";
+
+  const int self = test::ThreadId();
+  std::thread sender([&] {
+    WaitUntilPolling(self);
+    Pty.Send("ab\rcd");
+  });
+  e = TComEvents{evRxFlag};
+  P.WaitForEvent(e, nullptr, 10000);
+  sender.join();
+  EXPECT_EQ(e, TComEvents{evRxFlag});
+  std::string got;
+  P.ReadStr(got, 20);
+  EXPECT_EQ(got, "oldab\rcd");
+}
+
+// A new stop signal may get the descriptor number of one destroyed before:
+// the wait listens to the object it is given.
+TEST_F(PtyWait, WaitForEventHearsEachNewStopSignal) {
+  TComEvents first{evRxChar}, got{evRxChar};
+  P.WaitForEvent(first, P.Driver().CreateSignal().get(), 0);
+  auto stop = P.Driver().CreateSignal();
+  test::TOnThread waiter([&] { P.WaitForEvent(got, stop.get(), -1); });
+  EXPECT_TRUE(waiter.Asleep());
+  stop->Set();
+  const bool heard = waiter.Ended();
+  if (!heard) Pty.Send("x");  // let the waiter go, so the test can end
+  EXPECT_TRUE(heard) << "the stop signal went unheard";
+  EXPECT_EQ(waiter.Code(), 0);
+}
+
+// A Set racing a Reset leaves the signal set or not set, never half of
+// each: a wait on a signal that reads as not set then sleeps.
+TEST_F(PtyWait, ASignalSetAndResetAtOnceLeavesAWaitAsleep) {
+  auto stop = P.Driver().CreateSignal();
+  std::atomic<int> ready{0}, go{0}, done{0};
+  std::thread setter([&] {
+    for (int r = 1; r <= 500; ++r) {
+      while (ready.load() < r) {
+      }
+      go = r;
+      stop->Set();
+      done = r;
+    }
+  });
+  int spun = 0;
+  for (int r = 1; r <= 500; ++r) {
+    ready = r;
+    while (go.load() < r) {
+    }
+    stop->Reset();  // while the other thread sets it
+    while (done.load() < r) {
+    }
+    if (stop->IsSet()) stop->Reset();
+    TComEvents e{evRxChar};
+    const uint64_t before = lnx::WakeupsForTesting();
+    P.WaitForEvent(e, stop.get(), 1);
+    spun += lnx::WakeupsForTesting() - before > 20;
+  }
+  setter.join();
+  EXPECT_EQ(spun, 0) << "waits spun instead of sleeping";
+}
+
+// Close ends a WaitForEvent of another thread and waits for it to leave;
+// the stop signal may be set afterwards.
+TEST_F(PtyWait, CloseEndsAWaitForEventOfAnotherThread) {
+  auto stop = P.Driver().CreateSignal();
+  TComEvents e{evRxChar};
+  test::TOnThread waiter([&] { P.WaitForEvent(e, stop.get(), -1); });
+  EXPECT_TRUE(waiter.Asleep());
+  test::SetTestDeadline(20);
+  P.Close();
+  EXPECT_TRUE(waiter.Ended()) << "Close did not end the wait";
+  stop->Set();
+  EXPECT_EQ(waiter.Code(), 21);
 }
 
 // A read takes from the terminal whatever has come, also bytes that arrive
@@ -213,67 +364,57 @@ TEST_F(PtyEvents, AHandlerMayCloseAndReopenItsPortAtOnce) {
   }
 }
 
+// Whatever the program does with signals, before or after Open: the watch
+// of the modem lines ends at Close and never runs the program's handler.
 TEST_F(PtyEvents, TheModemHelperEndsAtCloseWhateverTheProgramDoesWithSignals) {
   ASSERT_EQ(::pipe(gLinePipe), 0);
-  lnx::SetModemLineWaitForTesting(PipeLineWait);
-  const int sig = SIGRTMIN + 3;
-  struct sigaction original {};
-  sigaction(sig, nullptr, &original);
-  auto handle = [sig](void (*handler)(int), int flags) {
+  std::vector<struct sigaction> original(static_cast<size_t>(SIGRTMAX + 1));
+  sigset_t all;
+  sigemptyset(&all);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+    sigaction(sig, nullptr, &original[static_cast<size_t>(sig)]);
+    sigaddset(&all, sig);
+  }
+  auto handleAll = [](void (*handler)(int), int flags) {
     struct sigaction sa {};
     sa.sa_handler = handler;
-    sigemptyset(&sa.sa_mask);
     sa.sa_flags = flags;
-    sigaction(sig, &sa, nullptr);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaction(sig, &sa, nullptr);
   };
   const struct {
     const char* Name;
-    bool ProgramDisposition;  // the program set the signal's disposition
+    bool AfterOpen;
     std::function<void()> Apply;
+    lnx::TModemLineWait Wait = PipeLineWait;
   } cases[] = {
-      {"blocked in the opening thread", false,
-       [sig] {
-         sigset_t set;
-         sigemptyset(&set);
-         sigaddset(&set, sig);
-         pthread_sigmask(SIG_BLOCK, &set, nullptr);
-       }},
-      {"ignored", true, [&] { handle(SIG_IGN, 0); }},
-      {"handled with SA_RESTART", true, [&] { handle(ProgramHandler, SA_RESTART); }},
+      {"blocked in the opening thread", false, [&] { pthread_sigmask(SIG_BLOCK, &all, nullptr); }},
+      {"ignored", false, [&] { handleAll(SIG_IGN, 0); }},
+      {"handled with SA_RESTART", false, [&] { handleAll(ProgramHandler, SA_RESTART); }},
+      {"ignored after Open", true, [&] { handleAll(SIG_IGN, 0); }},
+      {"handled with SA_RESTART after Open", true, [&] { handleAll(ProgramHandler, SA_RESTART); }},
+      {"set to its default after Open", true, [&] { handleAll(SIG_DFL, 0); }},
+      {"closed before the helper waits", false, [] {}, LateLineWait},
   };
   for (const auto& c : cases) {
-    c.Apply();
-    struct sigaction program {};
-    sigaction(sig, nullptr, &program);
+    lnx::SetModemLineWaitForTesting(c.Wait);
+    if (!c.AfterOpen) c.Apply();
+    TComPort p;
+    p.SetPort(Pty.Path());
+    p.SetEvents({evCTS});
+    const int waits = gLineWaits.load();
+    p.Open();
+    ASSERT_TRUE(c.Wait != PipeLineWait || WaitUntil([&] { return gLineWaits.load() > waits; })) << c.Name;
+    if (c.AfterOpen) c.Apply();
     {
-      TComPort p;
-      p.SetPort(Pty.Path());
-      p.SetEvents({evCTS});
-      p.Open();
-      ASSERT_TRUE(WaitUntil([] { return gInLineWait.load() == 1; })) << c.Name;
-      std::atomic<bool> closed{false};
-      std::thread closer([&] {
-        p.Close();
-        closed = true;
-      });
-      const bool ended = WaitUntil([&] { return closed.load(); });
-      if (!ended) {
+      test::TOnThread closer([&] { p.Close(); });
+      if (!closer.Ended()) {
+        ADD_FAILURE() << c.Name << ": Close hung";
         ASSERT_EQ(::write(gLinePipe[1], "x", 1), 1);  // let the helper go, so the test can end
       }
-      closer.join();
-      EXPECT_TRUE(ended) << c.Name << ": Close hung";
     }
-    struct sigaction after {};
-    sigaction(sig, nullptr, &after);
-    if (c.ProgramDisposition) {  // left as the program set it
-      EXPECT_EQ(after.sa_handler, program.sa_handler) << c.Name;
-      EXPECT_EQ(after.sa_flags & SA_RESTART, program.sa_flags & SA_RESTART) << c.Name;
-    }
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    sigaction(sig, &original, nullptr);
+    EXPECT_EQ(gProgramHandlerRuns.load(), 0) << c.Name << ": the program's handler ran";
+    pthread_sigmask(SIG_UNBLOCK, &all, nullptr);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaction(sig, &original[static_cast<size_t>(sig)], nullptr);
   }
   lnx::SetModemLineWaitForTesting(nullptr);
   ::close(gLinePipe[0]);
@@ -303,6 +444,79 @@ TEST_F(PtyEvents, TheEventCharacterRaisesRxFlagAndEveryByteIsReadOnceInOrder) {
   EXPECT_EQ(got, "t\r#02?x\r");
   EXPECT_EQ(P.InputCount(), 0);
   P.Close();
+}
+
+// The driver's own queue, where arrivals go while the event character is
+// watched: a pending read (without time limits) sees bytes that reach it
+// just as the read starts; the count never counts a byte twice, nor keeps
+// one a purge took; and the queue holds what is queued, not what has
+// passed through it.
+TEST_F(PtyEvents, TheDriversOwnQueueIsJudgedCountedAndSizedWithTheTerminal) {
+  P.SetEvents({evRxFlag});
+  P.SetEventChar('\r');
+  P.Open();
+  P.Timeouts().SetReadInterval(0);
+  constexpr int kReads = 5000;
+  std::counting_semaphore<kReads> go{0};
+  test::TOnThread sender([&] {
+    for (int i = 0; i < kReads; ++i) {
+      go.acquire();
+      Pty.Send("x");
+    }
+  });
+  PAsync a = nullptr;
+  InitAsync(a);
+  char c;
+  int reads = 0;
+  for (bool done = true; reads < kReads && done; ++reads) {
+    go.release();
+    P.ReadAsync(&c, 1, a);
+    for (int spin = 0; spin < 1000 && !P.IsAsyncCompleted(a); ++spin) std::this_thread::yield();
+    done = WaitUntil([&] { return P.IsAsyncCompleted(a); }, 5000);
+    EXPECT_TRUE(done) << "read " << reads << " stalled with " << P.InputCount() << " bytes waiting";
+  }
+  go.release(kReads - reads);
+  EXPECT_TRUE(sender.Ended());
+  DoneAsync(a);
+  P.ClearBuffer(true, false);
+  P.SetTimeouts(TComTimeouts{});
+  const std::string burst(4000, 'x');
+  int over = 0, leftByPurge = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Pty.Send(burst);
+    for (int counted = 0; counted < 4000;) over = std::max(over, (counted = P.InputCount()) - 4000);
+    P.ClearBuffer(true, false);
+    leftByPurge = std::max(leftByPurge, P.InputCount());
+  }
+  EXPECT_EQ(over, 0) << "bytes counted that were never sent";
+  EXPECT_EQ(leftByPurge, 0) << "bytes left by a purge";
+  const long before = ResidentKb();
+  std::vector<char> buf(burst.size());
+  Pty.Send("abc");  // always three bytes more than were read
+  for (int i = 0; i < 4096; ++i) {  // 16 MB
+    Pty.Send(burst);
+    ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 4003; })) << i;
+    ASSERT_EQ(P.Read(buf.data(), 4000), 4000);
+  }
+  EXPECT_LT(ResidentKb() - before, 8 * 1024) << "kB more resident after 16 MB";
+}
+
+// What was read reaches OnRxBuf, not what was counted: dropped zero bytes
+// leave no stale bytes behind.
+TEST_F(PtyEvents, OnRxBufGetsTheBytesReadNotTheBytesCounted) {
+  std::atomic<int32_t> count{0};
+  std::string got;
+  P.SetEvents({evRxChar});
+  P.SetDiscardNull(true);
+  P.SetTriggersOnRxChar(false);
+  P.OnRxBuf = [&](TCustomComPort*, const void* b, int32_t n) {
+    got.assign(static_cast<const char*>(b), static_cast<size_t>(n));  // runs on this thread
+    count = n;
+  };
+  P.Open();
+  Pty.Send(std::string("a\0b\0", 4));
+  ASSERT_TRUE(WaitUntil([&] { return count.load() != 0; }));
+  EXPECT_EQ(got, "ab");
 }
 
 // Handlers on the event thread read what arrives while the main thread

@@ -5,7 +5,9 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,11 +22,14 @@
 #include <thread>
 
 #include "CPort.h"
+#include "ComHooksLinux.h"
 #include "Pty.h"
+#include "Watchdog.h"
 
 using namespace cport;
 using cport::test::TPty;
 using cport::test::WaitUntil;
+using cport::test::WaitUntilPolling;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -81,6 +86,23 @@ class PtyPort : public ::testing::Test {
   void SetUp() override {
     P.SetEvents({});  // the event thread has tests of its own
     P.SetPort(Pty.Path());
+  }
+  // Reads wait until their whole count has come, however long.
+  void NoLimits() {
+    TComTimeouts t;
+    t.SetReadInterval(0);
+    P.SetTimeouts(t);
+  }
+};
+
+// The device alone, without a port around it.
+struct TDevice {
+  TPty Pty;
+  std::unique_ptr<TComDevice> D;
+  TDevice() {
+    if (DefaultComDriver().Open(Pty.Path(), D) != 0) throw std::runtime_error("open failed");
+    D->SetCommState(TComPort().BuildDCB());  // a port's defaults: raw 9600 8N1
+    D->SetCommTimeouts(TCommTimeouts{});     // no limits
   }
 };
 
@@ -468,61 +490,143 @@ TEST_F(PtyPort, AbortEndsAPendingReadAsAFailure) {
   DoneAsync(a);
 }
 
+// Twice on one open port, each time with the reader asleep in its wait: a
+// wake-up mark left behind by the first abort would lose the second.
 TEST_F(PtyPort, AbortFromAnotherThreadEndsAWaitingRead) {
   P.Open();
-  TComTimeouts t;
-  t.SetReadInterval(0);
-  P.SetTimeouts(t);
-  std::atomic<int> code{0};
-  std::atomic<bool> started{false};
-  std::thread reader([&] {
+  NoLimits();
+  char buf[4];
+  PAsync a = nullptr;
+  InitAsync(a);
+  for (int round = 0; round < 2; ++round) {
+    test::TOnThread reader([&] {
+      P.ReadAsync(buf, 4, a);
+      P.WaitForAsync(a);
+    });
+    EXPECT_TRUE(reader.Asleep());
+    P.AbortAllAsync();
+    const bool ended = reader.Ended();
+    if (!ended) Pty.Send("wake");  // let the reader go, so the test can end
+    EXPECT_TRUE(ended) << "round " << round << ": the abort was lost";
+    EXPECT_EQ(reader.Code(), 3) << "round " << round;
+    EXPECT_EQ(reader.Error(), ECANCELED) << "round " << round;
+  }
+  DoneAsync(a);
+}
+
+// Two reads nobody waits for: the helper thread that moves them sleeps.
+TEST_F(PtyPort, PendingReadsNobodyWaitsForLeaveTheHelperAsleep) {
+  P.Open();
+  NoLimits();
+  char buf[8];
+  PAsync a1 = nullptr, a2 = nullptr;
+  InitAsync(a1);
+  InitAsync(a2);
+  P.ReadAsync(buf, 4, a1);
+  ASSERT_TRUE(WaitUntilPolling(0));  // the helper, asleep
+  P.ReadAsync(buf + 4, 4, a2);       // wakes it
+  const uint64_t before = lnx::WakeupsForTesting();
+  EXPECT_FALSE(WaitUntil([&] { return lnx::WakeupsForTesting() > before + 100; }, 500)) << "a thread spins";
+  DoneAsync(a1);
+  DoneAsync(a2);
+}
+
+// A read started behind a pending one waits for its turn, also when it
+// would return at once by itself, and then takes what the first one left.
+TEST_F(PtyPort, AReadStartedBehindAPendingOneWaitsItsTurn) {
+  P.Open();
+  NoLimits();
+  char buf[12] = {};
+  PAsync a1 = nullptr, a2 = nullptr;
+  InitAsync(a1);
+  InitAsync(a2);
+  P.ReadAsync(buf, 4, a1);
+  P.SetTimeouts(TComTimeouts{});  // back to returning at once
+  P.ReadAsync(buf + 4, 8, a2);
+  EXPECT_FALSE(P.IsAsyncCompleted(a2));
+  Pty.Send("abcdefgh");
+  EXPECT_EQ(P.WaitForAsync(a1), 4);
+  EXPECT_EQ(P.WaitForAsync(a2), 4);
+  EXPECT_EQ(std::string(buf, 8), "abcdefgh");
+  DoneAsync(a1);
+  DoneAsync(a2);
+}
+
+// The last thread to leave a device that is being destroyed lets the
+// destruction go on.
+TEST(PtyDevice, DestroyingTheDeviceEndsAWaitOfAnotherThread) {
+  TDevice dev;
+  TIoRequest req;
+  char buf[4];
+  ASSERT_EQ(dev.D->StartRead(req, buf, 4).Status, TIoStatus::Pending);
+  TIoResult res;
+  {
+    test::TOnThread waiter([&, d = dev.D.get()] { res = d->GetResult(req, true); });
+    EXPECT_TRUE(waiter.Asleep());
+    test::SetTestDeadline(20);
+    dev.D.reset();
+  }
+  EXPECT_EQ(res.Error, ECANCELED);
+}
+
+// Each abort flag ends the pending transfers of its own direction only: a
+// read waiting for bytes that do not come, and a write held by XOFF, whose
+// bytes must not go out later once aborted.
+TEST(PtyDevice, EachAbortFlagEndsTheTransfersOfItsDirection) {
+  const struct {
+    uint32_t Flags;
+    bool ReadEnds, WriteEnds;
+  } cases[] = {{PURGE_RXABORT_FLAG, true, false},
+               {PURGE_TXABORT_FLAG, false, true},
+               {PURGE_RXABORT_FLAG | PURGE_TXABORT_FLAG, true, true}};
+  for (const auto& c : cases) {
+    TDevice dev;
+    TIoRequest rd, wr, marker;
+    char buf[4];
+    dev.D->EscapeCommFunction(ESC_SETXOFF);
+    dev.D->StartWrite(wr, "held", 4);
+    dev.D->StartRead(rd, buf, 4);
+    dev.D->PurgeComm(c.Flags);
+    EXPECT_EQ(dev.D->GetResult(rd, false).Error, c.ReadEnds ? ECANCELED : 0) << c.Flags;
+    EXPECT_EQ(dev.D->GetResult(wr, false).Error, c.WriteEnds ? ECANCELED : 0) << c.Flags;
+    dev.D->EscapeCommFunction(ESC_SETXON);
+    dev.D->StartWrite(marker, "M", 1);  // writes keep their order
+    EXPECT_EQ(dev.Pty.Receive(c.WriteEnds ? 1 : 5), c.WriteEnds ? "M" : "heldM") << c.Flags;
+    dev.Pty.Send("wxyz");
+    EXPECT_EQ(dev.D->GetResult(rd, true).Transferred, c.ReadEnds ? 0u : 4u) << c.Flags;
+  }
+}
+
+// Whether or not the port is open again (on another line), a read that
+// Close aborted stays aborted and never reports completion.
+TEST_F(PtyPort, AReadAbortedByCloseStaysAborted) {
+  TPty other;
+  for (bool reopened : {false, true}) {
+    P.SetPort(Pty.Path());
+    P.Open();
+    NoLimits();
     char buf[4];
     PAsync a = nullptr;
     InitAsync(a);
-    try {
-      P.ReadAsync(buf, 4, a);
-      started = true;
-      P.WaitForAsync(a);
-      code = -1;
-    } catch (const EComPort& e) {
-      code = e.ComErrorCode();
+    P.ReadAsync(buf, 4, a);
+    if (reopened) {
+      P.SetPort(other.Path());  // closes (aborting the read) and opens the other line
+      other.Send("abcd");
+      ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 4; }));
+    } else {
+      P.Close();
+    }
+    for (int i = 0; i < 2; ++i) {
+      try {
+        P.WaitForAsync(a);
+        ADD_FAILURE() << "an aborted read returned, reopened " << reopened;
+      } catch (const EComPort& e) {
+        EXPECT_EQ(e.SystemErrorCode(), ECANCELED);
+      }
     }
     DoneAsync(a);
-  });
-  ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
-  // Once, wherever the reader is: before its wait, or in it.
-  P.AbortAllAsync();
-  const bool ended = WaitUntil([&] { return code.load() != 0; });
-  if (!ended) Pty.Send("wake");  // let the reader go, so the test can end
-  reader.join();
-  EXPECT_TRUE(ended) << "the abort was lost";
-  EXPECT_EQ(code.load(), 3);
-}
-
-TEST_F(PtyPort, AReadAbortedByCloseStaysAbortedOnTheNextDevice) {
-  TPty other;
-  P.Open();
-  TComTimeouts t;
-  t.SetReadInterval(0);
-  P.SetTimeouts(t);
-  char buf[4] = {};
-  PAsync a = nullptr;
-  InitAsync(a);
-  EXPECT_EQ(P.ReadAsync(buf, 4, a), 0);
-  P.SetPort(other.Path());  // closes (aborting the read) and opens the other line
-  other.Send("abcd");
-  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 4; }));
-  for (int i = 0; i < 2; ++i) {
-    try {
-      P.WaitForAsync(a);
-      ADD_FAILURE() << "an aborted read returned";
-    } catch (const EComPort& e) {
-      EXPECT_EQ(e.ComErrorCode(), 3);
-      EXPECT_EQ(e.SystemErrorCode(), ECANCELED);
-    }
+    P.Close();
   }
-  EXPECT_EQ(P.InputCount(), 4);  // the new line's bytes are still there
-  DoneAsync(a);
 }
 
 // Overlapped writes go out in the order they were started and finish by
@@ -597,16 +701,27 @@ TEST_F(PtyPort, TransfersOnAClosedPortFail) {
 
 // -- status and control -----------------------------------------------------------------
 
+// Also while the event character is watched, when the driver holds what
+// has arrived in a queue of its own.
 TEST_F(PtyPort, PurgeEmptiesTheInputQueue) {
-  P.Open();
-  Pty.Send("stale bytes");
-  ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 11; }));
-  P.ClearBuffer(false, false);  // no flags: still fine
-  EXPECT_EQ(P.InputCount(), 11);
-  P.ClearBuffer(true, false);
-  EXPECT_EQ(P.InputCount(), 0);
-  EXPECT_EQ(P.OutputCount(), 0);
-  P.ClearBuffer(true, true);
+  for (bool watched : {false, true}) {
+    P.SetEvents(watched ? TComEvents{evRxFlag} : TComEvents{});
+    P.SetEventChar('s');  // the first byte: moved into the driver's queue before it is reported
+    std::atomic<int> flags{0};
+    P.OnRxFlag = [&](TCustomComPort*) { ++flags; };
+    P.Open();
+    Pty.Send("stale bytes");
+    ASSERT_TRUE(WaitUntil([&] { return P.InputCount() == 11 && flags.load() == watched; }));
+    P.ClearBuffer(false, false);  // no flags: still fine
+    EXPECT_EQ(P.InputCount(), 11);
+    P.ClearBuffer(true, false);
+    EXPECT_EQ(P.InputCount(), 0) << watched;
+    char buf[20];
+    EXPECT_EQ(P.Read(buf, 20), 0) << watched;
+    EXPECT_EQ(P.OutputCount(), 0);
+    P.ClearBuffer(true, true);
+    P.Close();
+  }
 }
 
 TEST_F(PtyPort, ADeviceWithoutModemLinesOrCountersReportsNothingSet) {
@@ -621,6 +736,96 @@ TEST_F(PtyPort, ADeviceWithoutModemLinesOrCountersReportsNothingSet) {
   } catch (const EComPort& e) {
     EXPECT_EQ(e.ComErrorCode(), 12);
   }
+}
+
+// Output held by XOFF: a record released while its write is pending ends
+// that write first, and a string handed to WriteStrAsync may go at once.
+TEST_F(PtyPort, ARecordOwnsWhatItsPendingWriteNeeds) {
+  P.Open();
+  P.SetXonXoff(false);
+  PAsync a = nullptr, b = nullptr;
+  InitAsync(a);
+  P.WriteAsync("held", 4, a);
+  DoneAsync(a);
+  InitAsync(b);  // likely where the released record was
+  P.WriteStrAsync(std::string(32, 'f'), b);  // on the heap, and gone at once
+  std::string reuse(32, '!');               // likely where the string was
+  P.SetXonXoff(true);
+  EXPECT_EQ(P.WaitForAsync(b), 32);
+  DoneAsync(b);
+  EXPECT_EQ(Pty.Receive(32), std::string(32, 'f'));
+}
+
+// Transfers and queries on other threads while the owner closes the port:
+// each completes before the close or fails as on a closed port (or as
+// aborted); none touches a released device.
+TEST_F(PtyPort, TransfersOnOtherThreadsWhileThePortCloses) {
+  P.Open();
+  std::atomic<int> rounds{0};
+  auto loop = [&](auto op) {
+    return [&, op] {
+      for (;; ++rounds) op();
+    };
+  };
+  char buf[8];
+  test::TOnThread writer(loop([&] { P.WriteStr("x"); }));
+  test::TOnThread reader(loop([&] { P.Read(buf, 8); }));
+  test::TOnThread counter(loop([&] { P.InputCount(); }));
+  ASSERT_TRUE(WaitUntil([&] { return rounds.load() > 100; }));
+  P.Close();
+  for (auto* t : {&writer, &reader, &counter}) {
+    EXPECT_TRUE(t->Ended());
+    EXPECT_TRUE(t->Error() == EBADF || t->Error() == ECANCELED) << t->Error();
+  }
+  EXPECT_EQ(writer.Code(), 2);
+  EXPECT_EQ(reader.Code(), 3);
+  EXPECT_EQ(counter.Code(), 10);
+}
+
+// The port's lock belongs to the process: a child forked while it is open
+// never holds it (running or gone), and other processes stay out.
+TEST_F(PtyPort, ChildrenOfTheProgramNeverHoldThePort) {
+  int hold[2];
+  ASSERT_EQ(::pipe(hold), 0);
+  P.Open();
+  const pid_t child = ::fork();  // a child that does not exec, and lives on
+  if (child == 0) {
+    char c;
+    _exit(::read(hold[0], &c, 1));
+  }
+  P.Close();
+  EXPECT_NO_THROW(P.Open()) << "the child kept the port";
+  const pid_t other = ::fork();  // another process taking the port as this one does
+  if (other == 0) {
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    _exit(::fcntl(::open(Pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK), F_SETLK, &whole) == 0);
+  }
+  int status = 0;
+  ::waitpid(other, &status, 0);
+  EXPECT_EQ(status, 0) << "another process took the open port";
+  ASSERT_EQ(::write(hold[1], "x", 1), 1);
+  ::waitpid(child, &status, 0);
+  ::close(hold[0]);
+  ::close(hold[1]);
+  P.Close();
+  // Programs start others while ports open and close.
+  std::atomic<bool> stop{false};
+  std::thread spawner([&] {
+    char* argv[] = {const_cast<char*>("true"), nullptr};
+    for (pid_t pid; !stop;)
+      if (::posix_spawn(&pid, "/bin/true", nullptr, nullptr, argv, environ) == 0) ::waitpid(pid, nullptr, 0);
+  });
+  int refused = 0;
+  for (int i = 0; i < 500; ++i) try {
+      P.Open();
+      P.Close();
+    } catch (const EComPort&) {
+      ++refused;
+    }
+  stop = true;
+  spawner.join();
+  EXPECT_EQ(refused, 0);
 }
 
 TEST_F(PtyPort, TransmitCharAndXoffControlTheOutput) {
@@ -649,20 +854,22 @@ TEST_F(PtyPort, DiscardNullDropsZeroBytes) {
 }
 
 // Checking parity marks bytes received in error; a 0xFF received well then
-// comes doubled from the kernel and must reach the reader once.
+// comes doubled from the kernel and must reach the reader once, also when a
+// read ends inside such a pair and the next one takes the rest.
 TEST_F(PtyPort, WithParityCheckingA0xFFByteArrivesOnce) {
-  for (bool replace : {false, true}) {
+  for (int32_t chunk : {4, 2}) {
     P.Parity().SetCheck(true);
-    P.Parity().SetReplace(replace);
+    P.Parity().SetReplace(chunk == 4);
     TComTimeouts t;
     t.SetReadInterval(0);
     t.SetReadTotalC(5000);
     P.SetTimeouts(t);
     P.Open();
-    Pty.Send("a\xFF" "b");
-    char buf[3] = {};
-    EXPECT_EQ(P.Read(buf, 3), 3) << replace;
-    EXPECT_EQ(std::string(buf, 3), "a\xFF" "b") << replace;
+    Pty.Send("a\xFF\xFF" "b");
+    std::string got(4, '-');
+    // A read that times out ends the loop: a lost byte fails, not hangs.
+    for (int32_t n = 0, last = 1; n < 4 && last > 0; n += last) last = P.Read(got.data() + n, std::min(chunk, 4 - n));
+    EXPECT_EQ(got, "a\xFF\xFF" "b") << "reads of " << chunk;
     P.Close();
   }
 }

@@ -131,6 +131,18 @@ TEST_F(FakeSysfs, EachPortIsDescribedFromSysfs) {
   }
 }
 
+// Several links to one device: the first in name order is its stable name,
+// whatever order the folder lists them in.
+TEST_F(FakeSysfs, OfSeveralLinksToADeviceTheFirstByNameIsItsStablePath) {
+  Machine();
+  for (const char* name : {"usb-Cable-2", "usb-Cable-3", "usb-Cable-1", "usb-Cable-5", "usb-Cable-4"})
+    fs::create_symlink("../../ttyUSB0", Dev / "serial/by-id" / name);
+  std::vector<TComPortInfo> info;
+  EnumComPortInfo(info);
+  ASSERT_EQ(info.size(), 5u);
+  EXPECT_EQ(info[4].StablePath, (Dev / "serial/by-id/usb-Cable-1").string());
+}
+
 TEST_F(FakeSysfs, AnUnreadableSourceIsCode23WithItsErrno) {
   lnx::SetSysClassTtyForTesting((Root / "missing").string().c_str());
   std::vector<std::string> list{"kept"};

@@ -270,22 +270,28 @@ TEST(PortNames, MapToDevicePaths) {
 
 // -- read-path filters --------------------------------------------------------------
 
-// An escaped 0xFF, a byte received in error ('c') and a break, cut into two
-// reads at every place: marks split across reads are completed by the next.
+// Escaped 0xFF bytes (one, and two in a row), a byte received in error
+// ('c') and a break, cut into two reads at every place: marks split across
+// reads are completed by the next.
 TEST(ReadFilters, MarkedBytesAreKeptOrReplacedAndEscapesUndone) {
-  const std::string whole("a\xFF\xFF" "b\xFF\x00" "cd\xFF\x00\x00" "e", 12);
-  struct {
-    bool Replace;
-    std::string Expected;
-  } modes[] = {{false, std::string("a\xFF" "bcd\0e", 7)}, {true, std::string("a\xFF" "b?d?e")}};
-  for (auto& m : modes) {
-    for (size_t cut = 0; cut <= whole.size(); ++cut) {
-      TMarkState st;
-      std::string a = whole.substr(0, cut), b = whole.substr(cut);
-      const size_t na = UnmarkBytes(reinterpret_cast<uint8_t*>(a.data()), a.size(), st, m.Replace, '?');
-      const size_t nb = UnmarkBytes(reinterpret_cast<uint8_t*>(b.data()), b.size(), st, m.Replace, '?');
-      EXPECT_EQ(a.substr(0, na) + b.substr(0, nb), m.Expected) << "replace " << m.Replace << ", cut " << cut;
-      EXPECT_EQ(st.Pending, 0);
+  const struct {
+    std::string Whole, Kept, Replaced;
+  } cases[] = {
+      {std::string("a\xFF\xFF" "b\xFF\x00" "cd\xFF\x00\x00" "e", 12), std::string("a\xFF" "bcd\0e", 7),
+       "a\xFF" "b?d?e"},
+      {"\xFF\xFF\xFF\xFFx", "\xFF\xFFx", "\xFF\xFFx"},
+  };
+  for (const auto& c : cases) {
+    for (bool replace : {false, true}) {
+      const std::string& expected = replace ? c.Replaced : c.Kept;
+      for (size_t cut = 0; cut <= c.Whole.size(); ++cut) {
+        TMarkState st;
+        std::string a = c.Whole.substr(0, cut), b = c.Whole.substr(cut);
+        const size_t na = UnmarkBytes(reinterpret_cast<uint8_t*>(a.data()), a.size(), st, replace, '?');
+        const size_t nb = UnmarkBytes(reinterpret_cast<uint8_t*>(b.data()), b.size(), st, replace, '?');
+        EXPECT_EQ(a.substr(0, na) + b.substr(0, nb), expected) << "replace " << replace << ", cut " << cut;
+        EXPECT_EQ(st.Pending, 0);
+      }
     }
   }
 }
