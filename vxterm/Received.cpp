@@ -109,20 +109,18 @@ void TRxFormatter::FeedHex(std::string_view b, const TArrival& at, TRxText& out)
   std::string stamp;
   for (const char ch : b) {
     const auto c = static_cast<unsigned char>(ch);
-    std::string cell;
+    const char cell[3] = {' ', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+    std::string_view shown(cell, 3);
     if (FRowCount == 0) {
-      FAfterCR = false;
+      shown.remove_prefix(1);  // no blank before a row's first byte
       if (FStamps) {
-        if (stamp.empty()) stamp = Stamp(at.Wall);
-        cell = stamp + "  ";
+        if (stamp.empty()) stamp = Stamp(at.Wall) + "  ";
+        out.View += stamp;
+        out.Log += stamp;
       }
-    } else {
-      cell = " ";
     }
-    cell += kHexDigits[c >> 4];
-    cell += kHexDigits[c & 0xF];
-    out.View += cell;
-    out.Log += cell;
+    out.View += shown;
+    out.Log += shown;
     FViewOpen = true;
     FRowText += c >= 0x20 && c < 0x7F ? ch : '.';
     if (++FRowCount == kRowBytes) EndRow(out);
