@@ -15,6 +15,12 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 }  // namespace
 
+void TRxText::Add(bool own, std::string_view text) {
+  if (text.empty()) return;
+  if (View.empty() || View.back().Own != own) View.push_back({own, {}});
+  View.back().Text.append(text);
+}
+
 std::string Stamp(std::chrono::system_clock::time_point t) {
   using namespace std::chrono;
   const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
@@ -55,8 +61,7 @@ void TRxFormatter::Feed(std::string_view bytes, const TArrival& at, TRxText& out
 
 void TRxFormatter::StartLine(const std::string& stamp, TRxText& out) {
   if (FStamps) {
-    out.View += stamp;
-    out.View += ' ';
+    out.Own(stamp + ' ');
     out.Log += stamp;
     out.Log += ' ';
     FViewOpen = true;
@@ -67,7 +72,7 @@ void TRxFormatter::StartLine(const std::string& stamp, TRxText& out) {
 void TRxFormatter::EndLine(const std::string& stamp, TRxText& out) {
   if (FStamps) {
     if (!FLineOpen) StartLine(stamp, out);  // an empty line has its time too
-    out.View += "\r\n";
+    out.Own("\n");
     FViewOpen = false;
   }
   out.Log += '\n';
@@ -77,7 +82,7 @@ void TRxFormatter::EndLine(const std::string& stamp, TRxText& out) {
 void TRxFormatter::FeedText(std::string_view b, const TArrival& at, TRxText& out) {
   // Without stamps the view shows the bytes untouched.
   if (!FStamps) {
-    out.View.append(b);
+    out.Device(b);
     FViewOpen = b.back() != '\n';
   }
   std::string stamp;
@@ -97,7 +102,7 @@ void TRxFormatter::FeedText(std::string_view b, const TArrival& at, TRxText& out
     while (end < b.size() && !IsLineEnd(b[end])) ++end;
     if (!FLineOpen) StartLine(stamp, out);
     const std::string_view run = b.substr(i, end - i);
-    if (FStamps) out.View.append(run);
+    if (FStamps) out.Device(run);
     out.Log.append(run);
     i = end;
   }
@@ -115,11 +120,11 @@ void TRxFormatter::FeedHex(std::string_view b, const TArrival& at, TRxText& out)
       shown.remove_prefix(1);  // no blank before a row's first byte
       if (FStamps) {
         if (stamp.empty()) stamp = Stamp(at.Wall) + "  ";
-        out.View += stamp;
+        out.Own(stamp);
         out.Log += stamp;
       }
     }
-    out.View += shown;
+    out.Own(shown);
     out.Log += shown;
     FViewOpen = true;
     FRowText += c >= 0x20 && c < 0x7F ? ch : '.';
@@ -130,8 +135,8 @@ void TRxFormatter::FeedHex(std::string_view b, const TArrival& at, TRxText& out)
 void TRxFormatter::EndRow(TRxText& out) {
   if (FRowCount == 0) return;
   const std::string text = std::string(static_cast<size_t>(kRowBytes - FRowCount) * 3 + 2, ' ') + FRowText;
-  if (FHexTextInView) out.View += text;
-  out.View += "\r\n";
+  if (FHexTextInView) out.Own(text);
+  out.Own("\n");
   out.Log += text;
   out.Log += '\n';
   FViewOpen = false;
@@ -156,7 +161,7 @@ void TRxFormatter::Finish(TRxText& out) {
     FLineOpen = false;
   }
   if (FViewOpen) {
-    out.View += "\r\n";
+    out.Own("\n");
     FViewOpen = false;
   }
   FAfterCR = false;

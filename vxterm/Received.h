@@ -2,9 +2,11 @@
 // What the received bytes become for a person and for the log: the bytes
 // as they came, each line stamped with its arrival time, or hex rows.
 //
-// The view gets terminal text (line ends as CR LF where the formatter makes
-// them); the log gets plain text (line ends as LF).  Both are handed out as
-// the bytes arrive, so a line reaches the log while it is still growing.
+// The view gets the device's bytes for the emulation and the formatter's
+// own text (stamps, hex rows, the line ends it makes) to be shown as it is,
+// in any emulation; the log gets plain text (line ends as LF).  Both are
+// handed out as the bytes arrive, so a line reaches the log while it is
+// still growing.
 // A line ends at LF, at CR LF, or at a CR alone; CR LF cut between two
 // arrivals is still one line end.  A hex row ends at 16 bytes, or when the
 // next byte comes after a pause, or when Idle finds the pause passed.
@@ -14,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vxterm {
 
@@ -28,9 +31,22 @@ struct TArrival {
 // Local time to the millisecond: "2026-12-09 14:03:07.123".
 std::string Stamp(std::chrono::system_clock::time_point t);
 
+// A piece of the view: the device's bytes, or text of the formatter's own
+// ("\n" ends a line).
+struct TViewPart {
+  bool Own = false;
+  std::string Text;
+  bool operator==(const TViewPart&) const = default;
+};
+
 struct TRxText {
-  std::string View;
+  std::vector<TViewPart> View;  // in order; neighbours of one kind joined
   std::string Log;
+  void Device(std::string_view bytes) { Add(false, bytes); }
+  void Own(std::string_view text) { Add(true, text); }
+
+ private:
+  void Add(bool own, std::string_view text);
 };
 
 class TRxFormatter {

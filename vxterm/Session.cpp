@@ -290,7 +290,12 @@ void TSession::Deliver(const char* data, size_t count) {
 }
 
 void TSession::Output(const TRxText& out) {
-  if (!out.View.empty()) emit View(QByteArray(out.View.data(), static_cast<qsizetype>(out.View.size())));
+  for (const TViewPart& part : out.View) {
+    if (part.Own)
+      emit ViewText(QString::fromUtf8(part.Text));
+    else
+      emit ViewBytes(QByteArray(part.Text.data(), static_cast<qsizetype>(part.Text.size())));
+  }
   if (FLog.Mode() == TLogFile::EMode::Text) WriteLog(out.Log);
 }
 

@@ -88,8 +88,10 @@ class TSession : public QObject {
 
  signals:
   void StateChanged(vxterm::EState state);
-  // Terminal bytes for the view.
-  void View(const QByteArray& bytes);
+  // What the view shows, in order: the device's bytes for the emulation,
+  void ViewBytes(const QByteArray& bytes);
+  // and text of vxterm's own, shown as it is ("\n" starts a line).
+  void ViewText(const QString& text);
   // A note for the person (the view shows it on a line of its own).
   void Message(const QString& text);
   void CountsChanged();

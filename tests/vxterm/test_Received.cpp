@@ -54,6 +54,13 @@ struct TTextCase {
   std::string View, Log;              // "@n" stands for the stamp of arrival n
 };
 
+// The view as one text: the formatter's own parts and the device's bytes.
+std::string Shown(const TRxText& out) {
+  std::string s;
+  for (const auto& part : out.View) s += part.Text;
+  return s;
+}
+
 std::string Expand(std::string s) {
   for (size_t p; (p = s.find('@')) != std::string::npos;) s.replace(p, 2, Stamp(At(s[p + 1] - '0').Wall));
   return s;
@@ -67,19 +74,19 @@ TEST_P(TextLines, EachLineGoesOutAsItArrivesWithTheTimeOfItsFirstByte) {
   TRxText out;
   f.SetTimestamps(c.Stamps, out);
   for (size_t i = 0; i < c.Arrivals.size(); ++i) f.Feed(c.Arrivals[i], At(static_cast<int>(i)), out);
-  EXPECT_EQ(out.View, Expand(c.View));
+  EXPECT_EQ(Shown(out), Expand(c.View));
   EXPECT_EQ(out.Log, Expand(c.Log));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TextLines,
     testing::Values(
-        TTextCase{"CrLfCutBetweenArrivalsEndsOneLine", true, {"ab\r", "\ncd\n"}, "@0 ab\r\n@1 cd\r\n", "@0 ab\n@1 cd\n"},
-        TTextCase{"ACrAloneEndsALine", true, {"#02t062\r#02?\r"}, "@0 #02t062\r\n@0 #02?\r\n", "@0 #02t062\n@0 #02?\n"},
-        TTextCase{"ALineCutAnywhereHasTheTimeOfItsStart", true, {"par", "tial", "\n"}, "@0 partial\r\n", "@0 partial\n"},
-        TTextCase{"AnOpenLineIsInTheLogAlready", true, {"one\nhalf"}, "@0 one\r\n@0 half", "@0 one\n@0 half"},
-        TTextCase{"EmptyLinesHaveTheirTimeToo", true, {"\n", "\r\n"}, "@0 \r\n@1 \r\n", "@0 \n@1 \n"},
-        TTextCase{"NulAndFFAreBytesLikeAnyOther", true, {std::string("\0\xFF\n", 3)}, std::string("@0 \0\xFF\r\n", 7),
+        TTextCase{"CrLfCutBetweenArrivalsEndsOneLine", true, {"ab\r", "\ncd\n"}, "@0 ab\n@1 cd\n", "@0 ab\n@1 cd\n"},
+        TTextCase{"ACrAloneEndsALine", true, {"#02t062\r#02?\r"}, "@0 #02t062\n@0 #02?\n", "@0 #02t062\n@0 #02?\n"},
+        TTextCase{"ALineCutAnywhereHasTheTimeOfItsStart", true, {"par", "tial", "\n"}, "@0 partial\n", "@0 partial\n"},
+        TTextCase{"AnOpenLineIsInTheLogAlready", true, {"one\nhalf"}, "@0 one\n@0 half", "@0 one\n@0 half"},
+        TTextCase{"EmptyLinesHaveTheirTimeToo", true, {"\n", "\r\n"}, "@0 \n@1 \n", "@0 \n@1 \n"},
+        TTextCase{"NulAndFFAreBytesLikeAnyOther", true, {std::string("\0\xFF\n", 3)}, std::string("@0 \0\xFF\n", 6),
                   std::string("@0 \0\xFF\n", 6)},
         TTextCase{"WithoutStampsTheViewGetsTheBytesAsTheyCame", false, {"a\r", "\nb\rc\n\x1b[1m"},
                   "a\r\nb\rc\n\x1b[1m", "a\nb\nc\n\x1b[1m"}),
@@ -96,7 +103,20 @@ TEST_F(ReceivedTest, FinishEndsTheOpenLineOnceAndAChangeOfModeDoesToo) {
   f.Feed("x", At(2), out);
   f.SetTimestamps(false, out);
   EXPECT_EQ(out.Log, Expand("@0 half\n@1 \n@2 x\n"));
-  EXPECT_EQ(out.View, Expand("@0 half\r\n@1 \r\n@2 x\r\n"));
+  EXPECT_EQ(Shown(out), Expand("@0 half\n@1 \n@2 x\n"));
+}
+
+TEST_F(ReceivedTest, StampsAndLineEndsAreTheFormattersOwnTextTheLineIsTheDevices) {
+  TRxFormatter f;
+  TRxText out;
+  f.SetTimestamps(true, out);
+  f.Feed("\x1b[1mab\r\n", At(0), out);
+  EXPECT_EQ(out.View, (std::vector<TViewPart>{{true, Expand("@0 ")}, {false, "\x1b[1mab"}, {true, "\n"}}));
+  // Without stamps the line ends are the device's too.
+  f.SetTimestamps(false, out);
+  out = {};
+  f.Feed("ab\r\n", At(0), out);
+  EXPECT_EQ(out.View, (std::vector<TViewPart>{{false, "ab\r\n"}}));
 }
 
 // A full row: the 16 bytes, then their printable form.
@@ -163,7 +183,7 @@ TEST_F(ReceivedTest, TheViewLeavesOutThePrintableColumnWhereItDoesNotFit) {
   f.SetHexTextInView(false);
   f.Feed("0123456789:;<=>?", At(0), out);
   const std::string stamped = Stamp(At(0).Wall) + "  " + kRow;
-  EXPECT_EQ(out.View, stamped.substr(0, 72) + "\r\n");
+  EXPECT_EQ(Shown(out), stamped.substr(0, 72) + "\n");
   EXPECT_EQ(out.Log, stamped + "\n");
 }
 

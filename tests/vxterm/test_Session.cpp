@@ -40,7 +40,8 @@ struct TRig {
     line.Port = port;
     line.Baud = baud;
     Session.SetLine(line);
-    QObject::connect(&Session, &TSession::View, [this](const QByteArray& b) { View += b.toStdString(); });
+    QObject::connect(&Session, &TSession::ViewBytes, [this](const QByteArray& b) { View += b.toStdString(); });
+    QObject::connect(&Session, &TSession::ViewText, [this](const QString& t) { View += t.toStdString(); });
     QObject::connect(&Session, &TSession::Message, [this](const QString& m) { Messages << m; });
   }
   cport::TComPort Port;
@@ -73,7 +74,7 @@ TEST(Session, LinesReachViewAndLogInOrderWithTheirTimeAndAHangUpMidLineLosesNoth
                                           kStamp + " first\n" + kStamp + " second\n" + kStamp + " thi\n" + "-- " +
                                           kStamp + " " + port + " went away: the line hung up --\n"))
       << ReadFile(log);
-  EXPECT_TRUE(Matches(rig.View, kStamp + " first\r\n" + kStamp + " second\r\n" + kStamp + " thi\r\n")) << rig.View;
+  EXPECT_TRUE(Matches(rig.View, kStamp + " first\n" + kStamp + " second\n" + kStamp + " thi\n")) << rig.View;
   EXPECT_TRUE(rig.Messages.last().contains("waiting for it to come back")) << rig.Messages.last().toStdString();
   EXPECT_FALSE(rig.Port.Connected());
 }
@@ -153,8 +154,8 @@ TEST(Session, AHexRowEndsWhenItsPauseHasPassedWithoutAnotherByte) {
   rig.Session.SetHexPause(50);
   rig.Session.Connect();
   pty.Send("#02?123\r");
-  ASSERT_TRUE(WaitFor([&] { return rig.View.find("\r\n") != std::string::npos; }));
-  EXPECT_EQ(rig.View, "23 30 32 3F 31 32 33 0D" + std::string(26, ' ') + "#02?123.\r\n");
+  ASSERT_TRUE(WaitFor([&] { return rig.View.find('\n') != std::string::npos; }));
+  EXPECT_EQ(rig.View, "23 30 32 3F 31 32 33 0D" + std::string(26, ' ') + "#02?123.\n");
 }
 
 std::string RandomBytes(size_t n) {
