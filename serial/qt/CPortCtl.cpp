@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "CPortCtl.h"
 
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QRadioButton>
 #include <QScopedValueRollback>
 #include <utility>
 #include <vector>
@@ -10,11 +13,11 @@ namespace cport {
 // ---------------------------------------------------------------------------
 // TComSelect
 
-TComSelect::TComSelect(QComboBox* items) : FItems(items) {}
+TComSelect::TComSelect(TComSelectList& items) : FItems(items) {}
 
 void TComSelect::SetComProperty(TComProperty value) {
   FComProperty = value;
-  FItems->clear();
+  FItems.ClearItems();
   switch (value) {
     case cpNone: break;
     case cpPort: SelectPort(); break;
@@ -32,9 +35,7 @@ void TComSelect::SelectPort() {
   for (const auto& p : ports) {
     // The entry stays the name the port opens under; what the operator
     // recognises the device by goes into its tooltip.
-    FItems->addItem(QString::fromStdString(p.Name));
-    if (!p.Description.empty())
-      FItems->setItemData(FItems->count() - 1, QString::fromStdString(p.Description), Qt::ToolTipRole);
+    FItems.AddItem(QString::fromStdString(p.Name), QString::fromStdString(p.Description));
   }
 }
 
@@ -42,8 +43,8 @@ namespace {
 
 // Adds the texts of an enumeration's values, in their order.
 template <class E>
-void AddTexts(QComboBox* items, int count, std::string (*text)(E)) {
-  for (int i = 0; i < count; ++i) items->addItem(QString::fromStdString(text(static_cast<E>(i))));
+void AddTexts(TComSelectList& items, int count, std::string (*text)(E)) {
+  for (int i = 0; i < count; ++i) items.AddItem(QString::fromStdString(text(static_cast<E>(i))), {});
 }
 
 }  // namespace
@@ -68,12 +69,15 @@ std::string TComSelect::CurrentText() const {
 }
 
 void TComSelect::UpdateSettings(int& index) {
-  index = FItems->currentIndex();
+  index = FItems.ItemIndex();
   if (!FComPort || FComProperty == cpNone) return;  // the selection stays
   // Whole text, letter case ignored.
-  index = FItems->findText(QString::fromStdString(CurrentText()), Qt::MatchFixedString);
-  if (index < 0) return;  // not listed: the box shows nothing, the choice stays
-  Store(FItems->itemText(index).toStdString());
+  const QString current = QString::fromStdString(CurrentText());
+  index = -1;
+  for (int i = 0; i < FItems.ItemCount() && index < 0; ++i)
+    if (FItems.ItemText(i).compare(current, Qt::CaseInsensitive) == 0) index = i;
+  if (index < 0) return;  // not listed: the control shows nothing, the choice stays
+  Store(FItems.ItemText(index).toStdString());
 }
 
 void TComSelect::Change(const std::string& text) {
@@ -101,7 +105,7 @@ void TComSelect::ApplySettings() {
   switch (FComProperty) {
     case cpNone: break;
     case cpPort:
-      // A box that shows no port (the current name is not among the ports
+      // A selector that shows no port (the current name is not among the ports
       // listed) keeps the port's name rather than wiping it.
       if (FPortChosen) FComPort->SetPort(FPort);
       break;
@@ -114,21 +118,15 @@ void TComSelect::ApplySettings() {
 }
 
 // ---------------------------------------------------------------------------
-// TComComboBox
+// TComSelector
 
-TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent), FComSelect(std::make_unique<TComSelect>(this)) {
-  setEditable(false);  // a drop-down list: only the listed texts can be picked
-  // Connected before anyone else can connect: the companion hears a pick
-  // first, then the box's own change notification runs on.
-  connect(this, &QComboBox::currentIndexChanged, this, &TComComboBox::OnIndexChanged);
-  connect(this, &QComboBox::activated, this, &TComComboBox::OnActivated);
-}
+TComSelector::TComSelector() : FComSelect(std::make_unique<TComSelect>(*this)) {}
 
-TComComboBox::~TComComboBox() {
+TComSelector::~TComSelector() {
   if (ComPort()) ComPort()->RemoveFreeNotification(this);
 }
 
-void TComComboBox::SetComPort(TCustomComPort* port) {
+void TComSelector::SetComPort(TCustomComPort* port) {
   TCustomComPort* old = ComPort();
   if (port == old) return;
   if (old) old->RemoveFreeNotification(this);
@@ -139,55 +137,163 @@ void TComComboBox::SetComPort(TCustomComPort* port) {
   }
 }
 
-void TComComboBox::SetComProperty(TComProperty value) {
+void TComSelector::SetComProperty(TComProperty value) {
   {
     // Refilling moves the selection on its own; that is no choice.
     const QScopedValueRollback<bool> refreshing(FRefreshing, true);
     FComSelect->SetComProperty(value);
   }
-  if (count() == 0) return;
+  if (ItemCount() == 0) return;
   if (ComPort())
     UpdateSettings();
   else
     Select(0);
 }
 
-QString TComComboBox::Text() const { return currentIndex() < 0 ? QString() : currentText(); }
-
-void TComComboBox::SetText(const QString& text) {
-  const int index = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-  if (index >= 0) Select(index);
+QString TComSelector::Text() const {
+  const int index = ItemIndex();
+  return index < 0 ? QString() : ItemText(index);
 }
 
-void TComComboBox::UpdateSettings() {
+void TComSelector::SetText(const QString& text) {
+  for (int i = 0; i < ItemCount(); ++i)
+    if (ItemText(i) == text) return Select(i);
+}
+
+void TComSelector::UpdateSettings() {
   int index = -1;
   FComSelect->UpdateSettings(index);
   Select(index);
 }
 
-void TComComboBox::Select(int index) {
+void TComSelector::Select(int index) {
   const QScopedValueRollback<bool> refreshing(FRefreshing, true);
+  ShowIndex(index);
+}
+
+void TComSelector::Picked(int index) {
+  if (FRefreshing || index < 0) return;
+  FComSelect->Change(ItemText(index).toStdString());
+}
+
+void TComSelector::FreeNotify(TComponent* component) {
+  if (component != ComPort()) return;
+  FComSelect->SetComPort(nullptr);
+  if (ItemCount() > 0) Select(0);
+}
+
+// ---------------------------------------------------------------------------
+// TComComboBox
+
+TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
+  setEditable(false);  // a drop-down list: only the listed texts can be picked
+  // Connected before anyone else can connect: the companion hears a pick
+  // first, then the box's own change notification runs on.
+  connect(this, &QComboBox::currentIndexChanged, this, &TComComboBox::OnIndexChanged);
+  connect(this, &QComboBox::activated, this, &TComComboBox::OnActivated);
+}
+
+void TComComboBox::AddItem(const QString& text, const QString& toolTip) {
+  // The entry stays the text the setting is parsed from; what the operator
+  // recognises it by (a port's device) goes into its tooltip.
+  addItem(text);
+  if (!toolTip.isEmpty()) setItemData(count() - 1, toolTip, Qt::ToolTipRole);
+}
+
+void TComComboBox::ShowIndex(int index) {
   FTold = false;
   setCurrentIndex(index);
 }
 
-void TComComboBox::FreeNotify(TComponent* component) {
-  if (component != ComPort()) return;
-  FComSelect->SetComPort(nullptr);
-  if (count() > 0) Select(0);
-}
-
 void TComComboBox::OnIndexChanged(int index) {
-  if (FRefreshing || index < 0) return;
+  if (Refreshing() || index < 0) return;
   FTold = true;
-  FComSelect->Change(itemText(index).toStdString());
+  Picked(index);
 }
 
 void TComComboBox::OnActivated(int index) {
   // Picking the entry already shown changes no index, yet it is a choice
   // (with AutoApply it writes the port again).
   const bool told = std::exchange(FTold, false);
-  if (!told && index >= 0) FComSelect->Change(itemText(index).toStdString());
+  if (!told) Picked(index);
+}
+
+// ---------------------------------------------------------------------------
+// TComRadioGroup
+
+TComRadioGroup::TComRadioGroup(QWidget* parent) : TComRadioGroup(QString(), parent) {}
+
+TComRadioGroup::TComRadioGroup(const QString& title, QWidget* parent)
+    : QGroupBox(title, parent), FGroup(new QButtonGroup(this)), FLayout(new QGridLayout(this)) {
+  // Only clicks are the operator's (mouse, Space, and the arrow keys, which
+  // click the button they move to); checking a button from here is not.
+  connect(FGroup, &QButtonGroup::idClicked, this, &TComRadioGroup::OnClicked);
+}
+
+void TComRadioGroup::SetColumns(int value) {
+  value = std::max(1, value);
+  if (value == FColumns) return;
+  FColumns = value;
+  Arrange();
+}
+
+QAbstractButton* TComRadioGroup::Button(int index) const { return FGroup->button(index); }
+
+QString TComRadioGroup::ItemText(int index) const {
+  return index >= 0 && index < FTexts.size() ? FTexts[index] : QString();
+}
+
+void TComRadioGroup::ClearItems() {
+  for (QAbstractButton* b : FGroup->buttons()) {
+    FGroup->removeButton(b);
+    FLayout->removeWidget(b);
+    b->hide();
+    b->deleteLater();  // the list may be refilled from a handler of its own click
+  }
+  FTexts.clear();
+  if (std::exchange(FIndex, -1) != -1) emit ItemIndexChanged(-1);
+}
+
+void TComRadioGroup::AddItem(const QString& text, const QString& toolTip) {
+  auto* b = new QRadioButton(QString(text).replace('&', "&&"), this);  // no mnemonic from a setting's text
+  if (!toolTip.isEmpty()) b->setToolTip(toolTip);
+  FGroup->addButton(b, static_cast<int>(FTexts.size()));
+  FTexts << text;
+  Arrange();
+  b->show();
+}
+
+void TComRadioGroup::Arrange() {
+  const int count = ItemCount();
+  const int rows = (count + FColumns - 1) / FColumns;
+  for (int i = 0; i < count; ++i) {
+    QAbstractButton* b = FGroup->button(i);
+    FLayout->removeWidget(b);
+    FLayout->addWidget(b, i % rows, i / rows);
+  }
+}
+
+void TComRadioGroup::ShowIndex(int index) {
+  if (index >= ItemCount()) index = -1;
+  if (index == FIndex) return;
+  FIndex = index;
+  if (index >= 0) {
+    FGroup->button(index)->setChecked(true);
+  } else if (QAbstractButton* checked = FGroup->checkedButton()) {
+    // An exclusive group keeps one button checked; let go of it for a moment.
+    FGroup->setExclusive(false);
+    checked->setChecked(false);
+    FGroup->setExclusive(true);
+  }
+  emit ItemIndexChanged(index);
+}
+
+void TComRadioGroup::OnClicked(int index) {
+  const bool changed = index != FIndex;
+  FIndex = index;
+  Picked(index);  // the companion first, as for the drop-down list
+  if (changed) emit ItemIndexChanged(index);
+  emit Activated(index);
 }
 
 }  // namespace cport

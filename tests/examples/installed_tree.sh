@@ -50,6 +50,15 @@ if [ "$gui" = ON ]; then
 elif configure "$src/tests/examples/qt_consumer" "$tmp/qt" >"$tmp/qt.log" 2>&1; then
   fail "find_package(CPort COMPONENTS Qt) succeeded without the Qt part"
 fi
+# So does the example window, which names a port it cannot open and ends.
+if [ "$gui" = ON ]; then
+  [ -x "$prefix/bin/port-lamps" ] || fail "examples/ built no port-lamps with the Qt part installed"
+  status=0
+  QT_QPA_PLATFORM=offscreen "$prefix/bin/port-lamps" "$tmp/no-such-port" 2>"$tmp/lamps.err" || status=$?
+  [ "$status" = 1 ] && grep -q "^port-lamps: " "$tmp/lamps.err" || fail "port-lamps on a missing port: $status $(cat "$tmp/lamps.err")"
+elif [ -e "$prefix/bin/port-lamps" ]; then
+  fail "examples/ built port-lamps without the Qt part"
+fi
 
 "$prefix/bin/vxgen-sim" --steady >"$tmp/sim.out" 2>"$tmp/sim.err" &
 sim=$!
@@ -75,4 +84,4 @@ fi
 # Whatever the German words are, the English text must not come through.
 [ -s "$tmp/err.txt" ] && ! grep -q "Unable to open com port" "$tmp/err.txt" ||
   fail "the installed catalog was not used: $(cat "$tmp/err.txt")"
-echo "installed tree: find_package, pkg-config, simulator reply and catalogs all good"
+echo "installed tree: find_package, pkg-config, the examples, simulator reply and catalogs all good"

@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QtTest>
+#include <functional>
 
 #include "CPortSetup.h"
 #include "Modal.h"
@@ -261,23 +263,77 @@ TEST_F(SetupDialog, TheFormsTextsAndTabOrder) {
   }
 }
 
-// -- the selector on its own ---------------------------------------------------------
+// -- the selector on its own, in both its forms -----------------------------------
 
-TEST_F(SetupDialog, ASelectorLetsGoOfADestroyedPort) {
-  TComComboBox box;
+// Each form with what the operator does in it (picks the entry with this
+// text by real input events), what it shows and its own change signals.
+struct ComboForm {
+  using Control = TComComboBox;
+  static constexpr const char* Name = "ComboBox";
+  static bool Pick(TComComboBox& c, const QString& text) { return cport::test::PickEntry(&c, text); }
+  static QString ToolTip(TComComboBox& c, int i) { return c.itemData(i, Qt::ToolTipRole).toString(); }
+  static QString Shown(TComComboBox& c) { return c.currentText(); }
+  static void OnOwnSignals(TComComboBox& c, const std::function<void()>& f) {
+    QObject::connect(&c, &QComboBox::currentIndexChanged, f);
+    QObject::connect(&c, &QComboBox::currentTextChanged, f);
+  }
+};
+
+struct RadioForm {
+  using Control = TComRadioGroup;
+  static constexpr const char* Name = "RadioGroup";
+  static bool Pick(TComRadioGroup& g, const QString& text) {
+    for (int i = 0; i < g.ItemCount(); ++i)
+      if (g.ItemText(i) == text) {
+        g.show();
+        QTest::mouseClick(g.Button(i), Qt::LeftButton);
+        return g.ItemIndex() == i && g.Button(i)->isChecked();
+      }
+    return false;
+  }
+  static QString ToolTip(TComRadioGroup& g, int i) { return g.Button(i)->toolTip(); }
+  static QString Shown(TComRadioGroup& g) {
+    for (int i = 0; i < g.ItemCount(); ++i)
+      if (g.Button(i)->isChecked()) return g.Button(i)->text();
+    return {};
+  }
+  static void OnOwnSignals(TComRadioGroup& g, const std::function<void()>& f) {
+    QObject::connect(&g, &TComRadioGroup::ItemIndexChanged, f);
+    QObject::connect(&g, &TComRadioGroup::Activated, f);
+  }
+};
+
+struct FormName {
+  template <class Form> static std::string GetName(int) { return Form::Name; }
+};
+
+template <class Form>
+class Selector : public SetupDialog {
+ protected:
+  typename Form::Control box;
+};
+using Forms = ::testing::Types<ComboForm, RadioForm>;
+TYPED_TEST_SUITE(Selector, Forms, FormName);
+
+TYPED_TEST(Selector, RefreshesFromThePortAndLetsGoOfItWhenItIsDestroyed) {
+  auto& box = this->box;
   box.SetComProperty(cpParity);
-  auto* port = new TComPort(nullptr, &D);
+  auto* port = new TComPort(nullptr, &this->D);
   port->Parity().SetBits(prSpace);
+  port->SetStopBits(sbTwoStopBits);
   box.SetComPort(port);
   EXPECT_EQ(box.Text(), "Space");
+  box.SetComProperty(cpStopBits);
+  EXPECT_EQ(box.Text(), "2");
+  box.SetComProperty(cpParity);
   delete port;
   EXPECT_EQ(box.ComPort(), nullptr);
   EXPECT_EQ(box.Text(), "None");  // the first entry
   box.ApplySettings();            // no port: nothing happens
 }
 
-TEST_F(SetupDialog, TextSelectsOnlyAnEqualEntry) {
-  TComComboBox box;
+TYPED_TEST(Selector, TextSelectsOnlyAnEqualEntry) {
+  auto& box = this->box;
   box.SetComProperty(cpParity);
   box.SetText("Mark");
   EXPECT_EQ(box.Text(), "Mark");
@@ -286,15 +342,15 @@ TEST_F(SetupDialog, TextSelectsOnlyAnEqualEntry) {
   EXPECT_EQ(box.Text(), "Mark");
 }
 
-TEST_F(SetupDialog, AutoApplyWritesTheChoiceBeforeTheBoxSignalsIt) {
-  TComComboBox box;
+TYPED_TEST(Selector, AutoApplyWritesTheChoiceBeforeTheControlSignalsIt) {
+  auto& box = this->box;
+  auto& P = this->P;
   box.SetComProperty(cpBaudRate);
   box.SetComPort(&P);
   box.SetAutoApply(true);
   std::vector<int> seen;  // the port's rate as each listener hears of the change
-  QObject::connect(&box, &QComboBox::currentIndexChanged, [&] { seen.push_back(P.BaudRate()); });
-  QObject::connect(&box, &QComboBox::currentTextChanged, [&] { seen.push_back(P.BaudRate()); });
-  Pick(&box, "38400");
+  TypeParam::OnOwnSignals(box, [&] { seen.push_back(P.BaudRate()); });
+  ASSERT_TRUE(TypeParam::Pick(box, "38400"));
   EXPECT_EQ(P.BaudRate(), br38400);
   EXPECT_EQ(seen, (std::vector<int>{br38400, br38400}));
 
@@ -304,19 +360,39 @@ TEST_F(SetupDialog, AutoApplyWritesTheChoiceBeforeTheBoxSignalsIt) {
   box.UpdateSettings();
   EXPECT_EQ(P.BaudRate(), br110);
   P.SetBaudRate(br9600);
-  Pick(&box, "110");  // the entry already shown, picked again
+  ASSERT_TRUE(TypeParam::Pick(box, "110"));  // the entry already shown, picked again
   EXPECT_EQ(P.BaudRate(), br110);
   box.SetComPort(nullptr);
 }
 
-TEST_F(SetupDialog, TheSelectorMatchesWithoutRegardToCase) {
-  D.SetPorts({"com3"});
-  P.SetPort("COM3");
-  TComComboBox box;
-  box.SetPortSource(&D);
+TYPED_TEST(Selector, MatchesWithoutRegardToCase) {
+  auto& box = this->box;
+  this->D.SetPorts({"com3"});
+  this->P.SetPort("COM3");
+  box.SetPortSource(&this->D);
   box.SetComProperty(cpPort);
-  box.SetComPort(&P);
+  box.SetComPort(&this->P);
   EXPECT_EQ(box.Text(), "com3");
+  box.SetComPort(nullptr);
+}
+
+TYPED_TEST(Selector, ListsThePortsWithTheirDescriptionsAndSelectsNoUnlistedOne) {
+  auto& box = this->box;
+  std::vector<TComPortInfo> ports(2);
+  ports[0].Name = "COM2";
+  ports[0].Description = "USB serial converter (Acme)";
+  ports[1].Name = "COM1";
+  this->D.SetPortInfo(ports);
+  this->P.SetPort("/dev/ttyUSB9");
+  box.SetPortSource(&this->D);
+  box.SetComProperty(cpPort);
+  box.SetComPort(&this->P);
+  ASSERT_EQ(box.ItemCount(), 2);
+  EXPECT_EQ(box.ItemText(1), "COM2");
+  EXPECT_EQ(TypeParam::ToolTip(box, 1), "USB serial converter (Acme)");
+  EXPECT_EQ(box.ItemIndex(), -1);
+  EXPECT_EQ(box.Text(), "");
+  EXPECT_EQ(TypeParam::Shown(box), "");
   box.SetComPort(nullptr);
 }
 
