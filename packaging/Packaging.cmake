@@ -65,11 +65,12 @@ set(CPACK_DEBIAN_L10N_PACKAGE_SECTION localization)
 
 set(CPACK_COMPONENT_DEV_DESCRIPTION "serial port component for C++ programs - development files
 A serial port object with its settings, blocking and overlapped transfers,
-line status and control, and an event thread with notifications, in
-standard C++ with a Linux driver (library cport); a Qt 6 setup dialog and
-its selectors (library cport_qt).  This package holds the static libraries,
-their headers, the CMake package (find_package(CPort)) and a pkg-config
-file.")
+line status and control, and an event thread with notifications, and a
+VT100/VT52 terminal emulation, in standard C++ with a Linux driver (library
+cport); a Qt 6 setup dialog and its selectors (library cport_qt).  This
+package holds the static libraries, their headers, the CMake package
+(find_package(CPort)), a pkg-config file, and vtreplay, which shows what a
+captured byte stream leaves on the emulation's screen.")
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_RECOMMENDS ${VX_PACKAGE_l10n})
 

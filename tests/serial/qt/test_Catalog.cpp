@@ -5,16 +5,22 @@
 #include <gtest/gtest.h>
 #include <libintl.h>
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
+#include <QToolButton>
 #include <fstream>
 #include <set>
 
 #include "CPortSetup.h"
+#include "CPortTermSetup.h"
 #include "RecordingDriver.h"
 
 using namespace cport;
@@ -57,6 +63,14 @@ TEST(Catalog, EveryTextTheCodePassesThroughTheDomainHasAnEntry) {
   QStringList shown{f.windowTitle(), f.GroupBox1->title()};
   for (auto* l : f.findChildren<QLabel*>()) shown << l->text();
   for (auto* b : f.findChildren<QPushButton*>()) shown << b->text();
+  TComTermSetupFrm t;
+  shown << t.windowTitle();
+  for (auto* g : t.findChildren<QGroupBox*>()) shown << g->title();
+  for (auto* l : t.findChildren<QLabel*>()) shown << l->text();
+  for (auto* b : t.findChildren<QAbstractButton*>())
+    if (b != t.FontButton && !b->text().isEmpty()) shown << b->text();
+  shown << t.EmulationCombo->itemText(2);
+  for (int i = 0; i < t.CursorCombo->count(); ++i) shown << t.CursorCombo->itemText(i);
   for (const auto& t : shown) EXPECT_TRUE(texts.count(t.toStdString())) << t.toStdString();
 }
 
@@ -72,6 +86,35 @@ TEST(Catalog, TheDialogSpeaksTheLanguageButItsSelectorsDoNot) {
   EXPECT_EQ(f.Combo6->itemText(3), "Custom");
 }
 
+void ExpectButtonTextFits(QAbstractButton* b) {
+  QStyleOptionButton opt;
+  opt.initFrom(b);
+  opt.text = b->text();
+  const QRect room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
+  EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), room.width()) << b->text().toStdString();
+}
+
+void ExpectTitleFits(QGroupBox* g) {
+  QStyleOptionGroupBox opt;
+  opt.initFrom(g);
+  opt.text = g->title();
+  opt.textAlignment = g->alignment();
+  opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QRect title = g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
+  EXPECT_TRUE(g->rect().contains(title)) << opt.text.toStdString();
+}
+
+TEST(Catalog, TheTerminalDialogAndItsListsSpeakTheLanguage) {
+  TComTermSetupFrm f;
+  EXPECT_EQ(f.windowTitle() != "Terminal settings", kGerman);
+  EXPECT_EQ(f.LocalEchoCheck->text() != "Local echo", kGerman);
+  EXPECT_EQ(f.EmulationCombo->itemText(2) != "None", kGerman);
+  EXPECT_EQ(f.CursorCombo->itemText(1) != "Underline", kGerman);
+  // Names of standards are no words of a language.
+  EXPECT_EQ(f.EmulationCombo->itemText(0), "VT100");
+  EXPECT_EQ(f.CharsetCombo->itemText(0), "UTF-8");
+}
+
 // The form's places are fixed, so every text must fit the room it has.
 TEST(Catalog, EveryTextOfTheDialogFitsItsPlace) {
   cport::test::TRecordingDriver d;
@@ -82,20 +125,38 @@ TEST(Catalog, EveryTextOfTheDialogFitsItsPlace) {
     const int right = labels[i]->x() + labels[i]->sizeHint().width();
     EXPECT_LE(right, f.Selector(i)->x()) << '"' << labels[i]->text().toStdString() << "\" reaches " << right;
   }
-  for (QPushButton* b : f.findChildren<QPushButton*>()) {
-    QStyleOptionButton opt;
-    opt.initFrom(b);
-    opt.text = b->text();
-    const QRect room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
-    EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()), room.width()) << b->text().toStdString();
+  for (QPushButton* b : f.findChildren<QPushButton*>()) ExpectButtonTextFits(b);
+  ExpectTitleFits(f.GroupBox1);
+}
+
+TEST(Catalog, EveryTextOfTheTerminalDialogFitsItsPlace) {
+  TComTermSetupFrm f;
+  f.ensurePolished();
+  const std::pair<QLabel*, QWidget*> beside[] = {
+      {f.EmulationLabel, f.EmulationCombo}, {f.CharsetLabel, f.CharsetCombo}, {f.ColumnsLabel, f.ColumnsSpin},
+      {f.RowsLabel, f.RowsSpin},           {f.ScrollBackLabel, f.ScrollBackSpin}, {f.FontLabel, f.FontButton},
+      {f.CursorLabel, f.CursorCombo},      {f.ColorsLabel, f.ColorButtons[0]}};
+  for (const auto& [label, box] : beside) {
+    const int right = label->x() + label->sizeHint().width();
+    EXPECT_LE(right, box->x()) << '"' << label->text().toStdString() << "\" reaches " << right;
   }
-  QStyleOptionGroupBox opt;
-  opt.initFrom(f.GroupBox1);
-  opt.text = f.GroupBox1->title();
-  opt.textAlignment = f.GroupBox1->alignment();
-  opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-  const QRect title = f.GroupBox1->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, f.GroupBox1);
-  EXPECT_TRUE(f.GroupBox1->rect().contains(title)) << opt.text.toStdString();
+  for (QCheckBox* c : f.findChildren<QCheckBox*>()) {
+    EXPECT_LE(c->sizeHint().width(), c->width()) << c->text().toStdString();
+    EXPECT_LE(c->geometry().right(), c->parentWidget()->width()) << c->text().toStdString();
+  }
+  for (QPushButton* b : {f.OKButton, f.CancelButton}) ExpectButtonTextFits(b);
+  for (QGroupBox* g : f.findChildren<QGroupBox*>()) {
+    ExpectTitleFits(g);
+    for (QWidget* w : g->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      EXPECT_TRUE(g->rect().contains(w->geometry())) << w->objectName().toStdString();
+  }
+  for (QComboBox* box : {f.EmulationCombo, f.CursorCombo, f.CharsetCombo}) {
+    QStyleOptionComboBox opt;
+    opt.initFrom(box);
+    const QRect room = box->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, box);
+    for (int i = 0; i < box->count(); ++i)
+      EXPECT_LE(box->fontMetrics().horizontalAdvance(box->itemText(i)), room.width()) << box->itemText(i).toStdString();
+  }
 }
 
 TEST(Catalog, IgnoredWidgetsKeepTheirTextsWhateverTheLetterCase) {
