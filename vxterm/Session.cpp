@@ -95,14 +95,18 @@ void TSession::SetLine(const TLineSettings& line) {
   if (FState == EState::Connected && samePort) {
     TLineSettings open = line;
     open.Port = FPort.Port();  // maybe its stable path
+    FPort.BeginUpdate();
     try {
       ApplyLineSettings(FPort, open);
+      LinesIntoSettings();
     } catch (const cport::EComPort& e) {
       Tell(QString::fromLocal8Bit(e.what()));
     }
-    AssertLines();
-    FLine = LineSettingsOf(FPort);
-    FLine.Port = line.Port;
+    try {
+      FPort.EndUpdate();
+    } catch (const cport::EComPort& e) {
+      Tell(QString::fromLocal8Bit(e.what()));
+    }
     Tell(QTr("Line settings: %1").arg(LineText(FLine)));
   } else if (FState != EState::Disconnected) {
     Disconnect();
@@ -140,9 +144,7 @@ TSession::EOpen TSession::Open(const QString& path) {
   line.Port = path.toStdString();
   try {
     ApplyLineSettings(FPort, line);
-    // DTR as the toggle has it from the first moment: no pulse at opening.
-    if (FPort.FlowControl().ControlDTR() != cport::dtrHandshake)
-      FPort.FlowControl().SetControlDTR(FDTR ? cport::dtrEnable : cport::dtrDisable);
+    LinesIntoSettings();
     FPort.Open();
   } catch (const cport::EComPort& e) {
     FLastTrouble = QString::fromLocal8Bit(e.what());
@@ -153,7 +155,6 @@ TSession::EOpen TSession::Open(const QString& path) {
 }
 
 void TSession::Opened() {
-  AssertLines();
   // Its stable name, for finding it again should it go away.
   std::vector<cport::TComPortInfo> ports;
   try {
@@ -167,7 +168,9 @@ void TSession::Opened() {
   SetState(EState::Connected);
   QString error;
   if (FLog.Wanted() && !FLog.Open(error)) Tell(error);
-  Tell(QTr("Connected to %1").arg(LineText(LineSettingsOf(FPort))));
+  TLineSettings opened = FLine;
+  opened.Port = FPort.Port();
+  Tell(QTr("Connected to %1").arg(LineText(opened)));
   // Bytes that came before the event thread watched.
   ReadAll();
 }
@@ -386,13 +389,14 @@ bool TSession::RTSFree() const {
   return c == cport::rtsDisable || c == cport::rtsEnable;
 }
 
-void TSession::AssertLines() {
-  try {
-    if (DTRFree()) FPort.SetDTR(FDTR);
-    if (RTSFree()) FPort.SetRTS(FRTS);
-  } catch (const cport::EComPort& e) {
-    Tell(QString::fromLocal8Bit(e.what()));
-  }
+// DTR and RTS as the toggles have them, in the settings the port applies
+// when it opens or re-applies its line: no pulse at opening, and no line
+// asked for by name that the device may not have.  Flow control that owns
+// a line keeps it.
+void TSession::LinesIntoSettings() {
+  cport::TComFlowControl& f = FPort.FlowControl();
+  if (f.ControlDTR() != cport::dtrHandshake) f.SetControlDTR(FDTR ? cport::dtrEnable : cport::dtrDisable);
+  if (RTSFree()) f.SetControlRTS(FRTS ? cport::rtsEnable : cport::rtsDisable);
 }
 
 void TSession::SetDTR(bool on) {

@@ -112,7 +112,7 @@ class TSession : public QObject {
   void ScheduleIdle();
   void Idle();
   void Present(const QString& path);
-  void AssertLines();
+  void LinesIntoSettings();
   void SetState(EState state);
   QStringList WatchPaths() const;
   static bool DeviceGone(int systemError);

@@ -3,6 +3,7 @@
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <array>
 #include <functional>
@@ -93,7 +94,7 @@ const QRegularExpression& ColorName() {
 }  // namespace
 
 QString DefaultSettingsPath() {
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, "Morvaleq", "vxterm").fileName();
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/Morvaleq/vxterm.conf";
 }
 
 TSettings LoadSettings(QSettings& store, QStringList& warnings) {

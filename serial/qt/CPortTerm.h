@@ -8,7 +8,10 @@
 //    go to the port.  While no open port is bound, typing and pasting send
 //    nothing and the control says it is disconnected.
 //  - The control reads nothing from the port itself: it takes what the link
-//    delivers.  Deliveries on another thread (SyncMethod smNone, or a port
+//    delivers.  A program that shows the bytes changed (with their times,
+//    say) turns ReceivesFromPort off, reads them itself and hands the
+//    control what it makes of them (Feed, WriteText); one that sends in
+//    its own way sets a SendHandler.  Deliveries on another thread (SyncMethod smNone, or a port
 //    opened by another thread with smWindowSync) are handed over to the
 //    control's thread without loss.
 //  - Every setter applies at once.  Columns, Rows and ScrollBack are limited
@@ -23,6 +26,7 @@
 #include <QFont>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +86,15 @@ class TComTerminal : public QWidget, private IFreeNotification {
   void SetComPort(TCustomComPort* port);
   // A port is bound and open: keys reach it.
   bool Connected() const { return FComPort && FComPort->Connected(); }
+  // Whether the bytes the bound port receives go into the emulation (the
+  // default).  Off, the link asks for none of them, so the port keeps them
+  // for the program's own reads and handlers.
+  bool ReceivesFromPort() const { return FReceivesFromPort; }
+  void SetReceivesFromPort(bool value);
+  // Where typed keys, pasted text and the emulation's answers go while the
+  // control is connected: the bound port's WriteStr unless set.
+  using TSendHandler = std::function<void(const std::string& bytes)>;
+  void SetSendHandler(TSendHandler handler) { FSendHandler = std::move(handler); }
 
   // -- settings ----------------------------------------------------------------
   TTermEmulation Emulation() const { return FSettings.Emulation; }
@@ -129,6 +142,9 @@ class TComTerminal : public QWidget, private IFreeNotification {
   // Shows a program's own text at the cursor ("\n" starts a new line); it
   // goes to no port.
   void WriteText(const QString& text);
+  // Bytes into the emulation as if the port had received them; its answers
+  // go where typed keys go.
+  void Feed(const void* data, size_t count);
   const TVtEmulator& Emulator() const { return *FEmu; }
 
   // -- selection and clipboard -------------------------------------------------
@@ -229,6 +245,8 @@ class TComTerminal : public QWidget, private IFreeNotification {
 
   TCustomComPort* FComPort = nullptr;
   std::shared_ptr<TComTermLink> FLink;
+  bool FReceivesFromPort = true;
+  TSendHandler FSendHandler;
 
   // View state.
   QScrollBar* FScrollBar;

@@ -191,6 +191,33 @@ TEST_F(Terminal, AnswersGoBackToTheLine) {
   EXPECT_EQ(Heard(7), "\x1b[?1;2c");
 }
 
+// A program that shows the bytes its own way: the port keeps them for the
+// program's reads, the control shows what it is fed, and keys and answers
+// go where the program says.
+TEST_F(Terminal, AProgramCanTakeTheBytesAndTheKeysItself) {
+  T.SetReceivesFromPort(false);
+  EXPECT_TRUE(P.TriggersOnRxChar());
+  std::string sent;
+  T.SetSendHandler([&](const std::string& bytes) { sent += bytes; });
+  int32_t waiting = 0;
+  P.OnRxChar = [&](TCustomComPort*, int32_t count) { waiting = count; };
+  Pty.Send("raw");
+  ASSERT_TRUE(Settle([&] { return waiting == 3; }));
+  EXPECT_EQ(RowText(T, 0), "");
+  std::string read;
+  P.ReadStr(read, 3);
+  EXPECT_EQ(read, "raw");
+  T.Feed("\x1b[c", 3);
+  Press(&T, Qt::Key_Q, Qt::NoModifier, "q");
+  EXPECT_EQ(sent, "\x1b[?1;2cq");
+  EXPECT_EQ(Pty.Drain(50), "");
+  // Back to the default: the control takes the bytes again.
+  T.SetReceivesFromPort(true);
+  EXPECT_FALSE(P.TriggersOnRxChar());
+  Show("shown", 0, "shown");
+  P.OnRxChar = nullptr;
+}
+
 TEST_F(Terminal, LocalEchoShowsWhatIsTyped) {
   T.SetLocalEcho(true);
   Press(&T, Qt::Key_Q, Qt::NoModifier, "q");
