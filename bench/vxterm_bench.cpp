@@ -5,9 +5,11 @@
 // cpu:   starts the real vxterm program (offscreen, private settings) on a
 //        pseudo-terminal with timestamps and a text log, and feeds it lines
 //        of 80 characters at the pace of 115200 baud (11520 bytes a
-//        second); measures the CPU time of the whole process (all threads,
-//        user and system) per second of wall time.  Target: under 3 % of
-//        one core.  Every line sent must be in the log.
+//        second); after ten seconds (the scrollback full, as in any long
+//        session) measures the CPU time of the whole process (all threads,
+//        user and system) per second of wall time in three windows of the
+//        given length, and takes the median.  Target: under 3 % of one
+//        core.  Every line sent must be in the log.
 // flood: a vxterm window in this process on a pseudo-terminal whose far end
 //        writes text as fast as it can; a 50 ms timer on the GUI thread
 //        notes how late each tick comes, and the log (a capture of the raw
@@ -31,6 +33,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -114,6 +117,14 @@ size_t CountLines(const std::string& text, const std::string& part) {
   return n;
 }
 
+// The machine is shared: the figures come with how busy it was.
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   const auto deadline = Clock::now() + milliseconds(timeoutMs);
   while (!done()) {
@@ -139,31 +150,47 @@ bool CpuFigure(int seconds, const QString& home) {
     if (Clock::now() - started > std::chrono::seconds(20)) Fail("vxterm did not connect");
     std::this_thread::sleep_for(milliseconds(20));
   }
+  // Lines at the line's pace: ten seconds to fill the terminal's
+  // scrollback (the steady state of a long session), then three windows
+  // of the given length, each measured on its own.
   const double bytesPerSecond = 115200.0 / 10.0;
-  const double c0 = CpuSeconds(pid);
   const auto t0 = Clock::now();
   size_t lines = 0, bytes = 0;
-  while (Clock::now() - t0 < std::chrono::seconds(seconds)) {
-    const std::string text = TextLine(lines++);
-    line.Write(text);
-    bytes += text.size();
-    std::this_thread::sleep_until(t0 + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(double(bytes) / bytesPerSecond)));
+  auto feedUntil = [&](Clock::time_point end) {
+    while (Clock::now() < end) {
+      const std::string text = TextLine(lines++);
+      line.Write(text);
+      bytes += text.size();
+      std::this_thread::sleep_until(t0 + std::chrono::duration_cast<Clock::duration>(
+                                             std::chrono::duration<double>(double(bytes) / bytesPerSecond)));
+    }
+  };
+  feedUntil(t0 + std::chrono::seconds(10));
+  std::vector<double> windows;
+  for (int w = 0; w < 3; ++w) {
+    const double c0 = CpuSeconds(pid);
+    const auto w0 = Clock::now();
+    feedUntil(w0 + std::chrono::seconds(seconds));
+    const double c1 = CpuSeconds(pid);
+    windows.push_back(100.0 * (c1 - c0) / std::chrono::duration<double>(Clock::now() - w0).count());
   }
-  // The last lines' time on the GUI thread counts too.
-  std::this_thread::sleep_for(milliseconds(200));
-  const double c1 = CpuSeconds(pid);
-  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  const double rate = double(bytes) / std::chrono::duration<double>(Clock::now() - t0).count();
+  // The last lines reach the log.
+  std::this_thread::sleep_for(milliseconds(300));
   ::kill(pid, SIGTERM);
   int status = 0;
   ::waitpid(pid, &status, 0);
   const std::string text = ReadAll(log);
   const size_t logged = CountLines(text, " line ");
-  const double percent = 100.0 * (c1 - c0) / wall;
+  std::vector<double> sorted = windows;
+  std::sort(sorted.begin(), sorted.end());
+  const double percent = sorted[1];
   const bool ok = percent < 3.0 && logged == lines;
-  std::printf("cpu: %.2f %% of one core over %.1f s (%.3f s CPU) at %.0f bytes/s, %zu lines of 82 bytes, "
-              "%zu in the log with their times; target < 3 %% and every line: %s\n",
-              percent, wall, c1 - c0, double(bytes) / wall, lines, logged, ok ? "met" : "MISSED");
+  std::printf("cpu: %.2f %% of one core (median of %.2f, %.2f, %.2f over %d s each) at %.0f bytes/s with "
+              "timestamps and a log; %zu lines of 82 bytes, %zu in the log with their times; load average %s; "
+              "target < 3 %% and every line: %s\n",
+              percent, windows[0], windows[1], windows[2], seconds, rate, lines, logged, LoadAverage().c_str(),
+              ok ? "met" : "MISSED");
   return ok;
 }
 
@@ -208,9 +235,9 @@ bool FloodFigure(int megabytes, const QString& home) {
   const bool whole = ReadAll(capture) == sent;
   const bool ok = all && whole && worst <= 100;
   std::printf("flood: %.1f MiB in %.2f s (%.1f MB/s) shown and logged; 50 ms timer: %lld ticks, latest %lld ms "
-              "late; log %s; targets <= 100 ms late and nothing lost: %s\n",
+              "late; log %s; load average %s; targets <= 100 ms late and nothing lost: %s\n",
               double(sent.size()) / 1048576.0, seconds, double(sent.size()) / seconds / 1e6, ticks, worst,
-              whole ? "holds every byte in order" : "DIFFERS", ok ? "met" : "MISSED");
+              whole ? "holds every byte in order" : "DIFFERS", LoadAverage().c_str(), ok ? "met" : "MISSED");
   return ok;
 }
 

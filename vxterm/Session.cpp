@@ -12,6 +12,12 @@ namespace vxterm {
 namespace {
 
 constexpr size_t kReadSize = 64 * 1024;
+// While bytes trickle in they are read at most this often: a steady stream
+// costs a read, a log write and a view update per gap instead of per
+// arrival.  The first bytes after a quiet spell are read at once, and so is
+// a pile of this many: the system's queue must never fill while we wait.
+constexpr int kReadGapMs = 20;
+constexpr int32_t kReadAtOnce = 512;
 
 // Open failures that the device coming (back) may cure: it is not there
 // yet, not ready, not ours yet (udev sets the mode after the node), or held
@@ -36,6 +42,8 @@ TSession::TSession(cport::TCustomComPort& port, QObject* parent)
     : QObject(parent), FPort(port), FTransmitter(port), FBuffer(kReadSize) {
   FIdle.setSingleShot(true);
   FBreak.setSingleShot(true);
+  FReadLater.setSingleShot(true);
+  connect(&FReadLater, &QTimer::timeout, this, &TSession::ReadAll);
   connect(&FIdle, &QTimer::timeout, this, &TSession::Idle);
   connect(&FBreak, &QTimer::timeout, this, [this] {
     try {
@@ -61,7 +69,11 @@ TSession::TSession(cport::TCustomComPort& port, QObject* parent)
     Tell(message);
     emit FileFinished(completed, message);
   });
-  FPort.OnRxChar = [this](cport::TCustomComPort*, int32_t) { ReadAll(); };
+  // No event character and no fill level: watching them costs the driver
+  // work on every arrival, for nothing vxterm shows.
+  FPort.SetEvents({cport::evRxChar, cport::evTxEmpty, cport::evRing, cport::evBreak, cport::evCTS, cport::evDSR,
+                   cport::evError, cport::evRLSD});
+  FPort.OnRxChar = [this](cport::TCustomComPort*, int32_t count) { Arrived(count); };
   FPort.OnError = [this](cport::TCustomComPort*, cport::TComErrors errors) {
     if (errors.Contains(cport::ceIO)) Lost(QTr("the line hung up"));
   };
@@ -259,7 +271,17 @@ void TSession::SetState(EState state) {
 // ---------------------------------------------------------------------------
 // Receiving
 
+void TSession::Arrived(int32_t waiting) {
+  const qint64 since = FSinceRead.isValid() ? FSinceRead.elapsed() : kReadGapMs;
+  if (since >= kReadGapMs || waiting >= kReadAtOnce)
+    ReadAll();
+  else if (!FReadLater.isActive())
+    FReadLater.start(static_cast<int>(kReadGapMs - since));
+}
+
 void TSession::ReadAll() {
+  FReadLater.stop();
+  FSinceRead.start();
   if (FState != EState::Connected) return;
   for (;;) {
     int32_t n = 0;

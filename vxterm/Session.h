@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -102,6 +103,7 @@ class TSession : public QObject {
   enum class EOpen { Opened, NotYet, Failed };
   EOpen Open(const QString& path);
   void Opened();
+  void Arrived(int32_t waiting);
   void ReadAll();
   void Deliver(const char* data, size_t count);
   void Output(const TRxText& out);
@@ -128,6 +130,8 @@ class TSession : public QObject {
   TPortWatcher FWatcher;
   QTimer FIdle;
   QTimer FBreak;
+  QTimer FReadLater;       // a read put off while bytes keep coming
+  QElapsedTimer FSinceRead;
   std::vector<char> FBuffer;
   int64_t FReceived = 0;
   int64_t FSent = 0;

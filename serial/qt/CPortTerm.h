@@ -136,6 +136,12 @@ class TComTerminal : public QWidget, private IFreeNotification {
   // Runs the settings dialog; true when the operator confirmed.
   bool ShowSetupDialog();
 
+  // The shortest time in milliseconds from one repaint to the next while
+  // bytes keep coming (1 to 1000; 16 by default, a frame of a 60 Hz screen).
+  // The first bytes after a quiet spell are shown at once whatever it is.
+  int FrameInterval() const { return FFrameInterval; }
+  void SetFrameInterval(int ms);
+
   // -- content -----------------------------------------------------------------
   // Empties the screen and the scrollback.
   void Clear();
@@ -220,6 +226,7 @@ class TComTerminal : public QWidget, private IFreeNotification {
   void UpdateBlinkTimer();
   void BlinkTick();
   void InvalidateViewRow(int row);
+  void ScrollShown(int lines);
   QRect ScreenRect() const;
   QRect RowRect(int viewRow) const;
   int FirstViewLine() const;  // index in the emulator's list of the top row shown
@@ -254,6 +261,7 @@ class TComTerminal : public QWidget, private IFreeNotification {
   QTimer* FBlinkTimer;
   QElapsedTimer FSinceFlush;
   bool FFlushPending = false;
+  int FFrameInterval = 16;
   QFont FTextFont, FBoldFont;  // as drawn: fitted to the cells
   int FCellWidth = 8;
   int FCellHeight = 16;
@@ -267,6 +275,13 @@ class TComTerminal : public QWidget, private IFreeNotification {
   int FCursorRowShown = -1, FCursorColumnShown = -1;  // where the cursor was painted
   bool FBlinkOn = true;
   std::vector<bool> FRowBlinks;  // view rows that hold blinking text
+  // The cells each view row showed when it was last painted: a scroll moves
+  // the painted rows as pixels and repaints only those that differ.
+  struct TRowShown {
+    bool Valid = false;
+    std::vector<TVtCell> Cells;
+  };
+  std::vector<TRowShown> FRowsShown;
   int FBells = 0;
 
   // Selection (FSelAnchor == FSelEnd: none).
