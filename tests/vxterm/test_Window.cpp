@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
@@ -24,8 +25,10 @@
 #include <regex>
 
 #include "CPortLed.h"
+#include "CPortSetup.h"
 #include "CPortTerm.h"
 #include "InputBar.h"
+#include "Modal.h"
 #include "Pty.h"
 #include "QtWait.h"
 #include "RecordingDriver.h"
@@ -198,6 +201,39 @@ TEST(Window, TheTogglesAndBreakReachTheDriver) {
   driver.RaiseEvents(cport::EV_CTS_BIT | cport::EV_RLSD_BIT);
   ASSERT_TRUE(WaitFor([&] { return w.Lamps[3]->State() && w.Lamps[5]->State(); }));
   EXPECT_FALSE(w.Lamps[4]->State());
+}
+
+// "Port..." edits the line: new settings go to the open port, another port
+// is connected instead.
+TEST(Window, ThePortDialogChangesTheLineAndAnotherPortIsConnectedInstead) {
+  cport::test::TRecordingDriver driver;
+  driver.SetPorts({"COM1", "COM2"});
+  TSettings s = SettingsFor("COM1");
+  s.Line.Baud = 9600;
+  TTermWindow w(s, nullptr, &driver);
+  w.Start();
+  ASSERT_EQ(w.Session().State(), EState::Connected);
+  cport::test::WhenShown<cport::TComSetupFrm>([](cport::TComSetupFrm& f) {
+    ASSERT_TRUE(cport::test::PickEntry(f.Combo2, "57600"));
+    f.Button1->click();
+  });
+  w.PortAction->trigger();
+  EXPECT_EQ(driver.Last("SetCommState").Dcb.BaudRate, 57600u);
+  EXPECT_EQ(driver.Count("Open"), 1);
+  EXPECT_EQ(w.LineLabel->text(), "COM1 57600 8N1, no flow control");
+  cport::test::WhenShown<cport::TComSetupFrm>([](cport::TComSetupFrm& f) {
+    ASSERT_TRUE(cport::test::PickEntry(f.Combo1, "COM2"));
+    f.Button1->click();
+  });
+  w.PortAction->trigger();
+  EXPECT_EQ(driver.Count("Open"), 2);
+  EXPECT_EQ(driver.Last("Open").Port, "COM2");
+  EXPECT_EQ(w.Session().State(), EState::Connected);
+  EXPECT_EQ(w.LineLabel->text(), "COM2 57600 8N1, no flow control");
+  // Cancel changes nothing.
+  cport::test::WhenShown<cport::TComSetupFrm>([](cport::TComSetupFrm& f) { f.reject(); });
+  w.PortAction->trigger();
+  EXPECT_EQ(driver.Count("Open"), 2);
 }
 
 TEST(Window, AFileGoesOutWithItsProgressAndTheCancelButtonStopsIt) {
