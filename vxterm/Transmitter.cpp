@@ -128,17 +128,22 @@ void TTransmitter::Poll() {
     const auto asked = static_cast<int32_t>(w.Bytes.size());
     cport::DoneAsync(w.Async);
     FPending.pop_front();
-    if (sent > 0) emit Sent(sent);
+    if (file) {
+      --FFileInFlight;
+      FFileDone += sent;
+    }
     const bool failed = !failure.isEmpty() && !aborted;
     const bool shortWrite = failure.isEmpty() && sent < asked;
+    if (sent > 0) emit Sent(sent);
+    // The owner may abandon everything on hearing this: the books are kept
+    // first, and what is gone is not touched afterwards.
     if (failed) emit WriteFailed(failure, error);
     if (!file) {
       if (shortWrite)
         emit TimedOut(QTr("The line took %1 of %2 bytes within the write time-out").arg(sent).arg(asked));
       continue;
     }
-    --FFileInFlight;
-    FFileDone += sent;
+    if (!SendingFile()) continue;
     emit FileProgress(FFileDone, FFileTotal);
     if (failed) StopFile(failure);
     if (shortWrite) StopFile(QTr("the line took no more within the write time-out"));

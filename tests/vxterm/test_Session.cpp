@@ -211,6 +211,16 @@ TEST(Session, AFileGoesOutWholeWithItsProgressAndACancelStopsIt) {
   pty.Drain(100);
   rig.Session.Send("!");
   EXPECT_EQ(pty.Receive(1), "!");
+
+  // The device goes away in the middle of a file: the file ends, said so,
+  // and the session waits for the device.
+  ASSERT_TRUE(rig.Session.SendFile(Q(dir / "big.bin"), error));
+  ASSERT_TRUE(WaitFor([&] { return rig.Session.Transmitter().Busy(); }));
+  pty.HangUp();
+  ASSERT_TRUE(WaitFor([&] { return finished.size() == 3 && rig.Session.State() == EState::Waiting; }));
+  EXPECT_FALSE(completed);
+  EXPECT_TRUE(finished.last().contains("stopped after")) << finished.last().toStdString();
+  EXPECT_FALSE(rig.Session.Transmitter().Busy());
 }
 
 TEST(Session, TheControlLinesReachTheDriverAndNeitherPulsesAtOpening) {
