@@ -306,7 +306,8 @@ using TComErrorEvent = std::function<void(TCustomComPort* sender, TComErrors err
 using TComSignalEvent = std::function<void(TCustomComPort* sender, bool onOff)>;
 
 // A companion component's listener on a port.  The port keeps registered
-// links in registration order and does not own them.
+// links in registration order and does not own them; a link taken off the
+// list while the port tells its links of something hears no more of it.
 class TComLink {
  public:
   TComSignalEvent OnConn;
@@ -320,6 +321,8 @@ class TComLink {
   TNotifyEvent OnRing;
   TComSignalEvent OnTx;
   TComSignalEvent OnRx;
+  // Line errors, before the port's OnError (ceIO: the line is gone).
+  TComErrorEvent OnError;
 };
 
 class TComThread;
@@ -490,6 +493,7 @@ class TCustomComPort : public TComponent {
   TComDevice& Device() const;
   void ReadStatus(uint32_t& errors, TComStat& stat);
   bool AnyLink() const { return !FLinks.empty(); }
+  bool Listed(const TComLink* link) const;
   void StartEventThread();
   void StopEventThread();
   void FinishClose();

@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The failure type and its texts, looked up in the "cport" message catalog.
-#include <libintl.h>
-
 #include <filesystem>
 #include <mutex>
 
 #include "CPort.h"
 #include "Platform.h"
+#include "Translation.h"
 
 #ifndef CPORT_INSTALLED_LOCALEDIR
 #define CPORT_INSTALLED_LOCALEDIR "/usr/local/share/locale"
@@ -56,6 +55,7 @@ std::array<std::string, PortErrorCount + 1> gTexts;
 // The catalogs sit in share/locale beside the executable's bin folder, in
 // the build tree as in an installed tree.
 void BindDomain() {
+  if (!translation::Available()) return;
   std::error_code ec;
   std::string dir;
   const std::string exeDir = platform::ExecutableDir();
@@ -64,13 +64,12 @@ void BindDomain() {
     if (std::filesystem::is_directory(candidate, ec)) dir = candidate.lexically_normal().string();
   }
   if (dir.empty()) dir = CPORT_INSTALLED_LOCALEDIR;
-  bindtextdomain(kDomain, dir.c_str());
-  bind_textdomain_codeset(kDomain, "UTF-8");
+  translation::BindDomain(kDomain, dir);
 }
 
 void FillTexts() {
   BindDomain();
-  for (int i = 1; i <= PortErrorCount; ++i) gTexts[i] = dgettext(kDomain, kPortErrorTexts[i]);
+  for (int i = 1; i <= PortErrorCount; ++i) gTexts[i] = translation::Lookup(kDomain, kPortErrorTexts[i]);
 }
 
 std::string CodeText(int32_t code) {
@@ -84,7 +83,7 @@ std::string CodeText(int32_t code) {
 // are not there.
 std::string Suffix(int32_t systemError) {
   InitPortErrorTexts();  // binds the domain
-  std::string s = dgettext(kDomain, kSuffix);
+  std::string s = translation::Lookup(kDomain, kSuffix);
   const auto pos = s.find("%d");
   if (pos != std::string::npos) s.replace(pos, 2, std::to_string(systemError));
   return s;

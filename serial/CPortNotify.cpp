@@ -57,7 +57,7 @@ void TCustomComPort::CallRxChar() {
       DoRxBuf(buffer.get(), got);
     };
     for (TComLink* link : std::vector<TComLink*>(FLinks)) {
-      if (!link->OnRxBuf) continue;
+      if (!link->OnRxBuf || !Listed(link)) continue;
       if (!buffer) readOnce();
       link->OnRxBuf(this, buffer.get(), got);
     }
@@ -107,7 +107,10 @@ void TCustomComPort::CallRLSDChange() {
 
 void TCustomComPort::CallError() {
   const TComErrors errors = LastErrors();
-  if (!errors.Empty()) DoError(errors);
+  if (errors.Empty()) return;
+  for (TComLink* link : std::vector<TComLink*>(FLinks))
+    if (link->OnError && Listed(link)) link->OnError(this, errors);
+  DoError(errors);
 }
 
 void TCustomComPort::WindowMethod(uint32_t msg, uintptr_t wParam, intptr_t /*lParam*/) {
@@ -194,15 +197,20 @@ void TCustomComPort::UnRegisterLink(TComLink* link) {
   FHasLink = HasLink();
 }
 
+bool TCustomComPort::Listed(const TComLink* link) const {
+  return std::find(FLinks.begin(), FLinks.end(), link) != FLinks.end();
+}
+
 bool TCustomComPort::HasLink() const {
   return std::any_of(FLinks.begin(), FLinks.end(), [](const TComLink* l) { return static_cast<bool>(l->OnRxBuf); });
 }
 
 // Links may register or unregister others from inside a callback, so each
-// fan-out walks a copy of the list.
+// fan-out walks a copy of the list, skipping links taken off meanwhile.
 void TCustomComPort::NotifyLink(TComLinkEvent kind) {
   if (FLinks.empty()) return;
   for (TComLink* link : std::vector<TComLink*>(FLinks)) {
+    if (!Listed(link)) continue;
     switch (kind) {
       case leRing:
         if (link->OnRing) link->OnRing(this);
@@ -222,6 +230,7 @@ void TCustomComPort::NotifyLink(TComLinkEvent kind) {
 void TCustomComPort::SendSignalToLink(TComLinkEvent kind, bool on) {
   if (FLinks.empty()) return;
   for (TComLink* link : std::vector<TComLink*>(FLinks)) {
+    if (!Listed(link)) continue;
     const TComSignalEvent* cb = nullptr;
     switch (kind) {
       case leConn: cb = &link->OnConn; break;
@@ -239,7 +248,7 @@ void TCustomComPort::SendSignalToLink(TComLinkEvent kind, bool on) {
 void TCustomComPort::TxNotifyLink(const void* buffer, int32_t count) {
   if (FLinks.empty()) return;
   for (TComLink* link : std::vector<TComLink*>(FLinks))
-    if (link->OnTxBuf) link->OnTxBuf(this, buffer, count);
+    if (link->OnTxBuf && Listed(link)) link->OnTxBuf(this, buffer, count);
 }
 
 }  // namespace cport

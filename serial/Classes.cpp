@@ -2,6 +2,7 @@
 #include "Classes.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <typeinfo>
@@ -139,6 +140,11 @@ class TCallQueue {
   uint64_t NextSeq = 1;
   std::function<void()> Wake;
   std::thread::id MainThread;
+  uint64_t Wakes = 0;  // counts WakeSynchronizeWaiters() calls
+
+  bool HasCallForLocked(std::thread::id self) const {
+    return std::any_of(Calls.begin(), Calls.end(), [&](const auto& c) { return c->Target == self; });
+  }
 
   void Push(const std::shared_ptr<TQueuedCall>& call) {
     std::function<void()> wake;
@@ -236,6 +242,39 @@ bool CheckSynchronize() {
     ran = true;
   }
   return ran;
+}
+
+bool SynchronizeUntil(const std::function<bool()>& done, int timeoutMs) {
+  auto& q = TCallQueue::Instance();
+  const auto self = std::this_thread::get_id();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  for (;;) {
+    uint64_t seen;
+    {
+      std::lock_guard<std::mutex> lock(q.Mutex);
+      seen = q.Wakes;
+    }
+    CheckSynchronize();
+    if (done()) return true;
+    std::unique_lock<std::mutex> lock(q.Mutex);
+    auto ready = [&] { return q.Wakes != seen || q.HasCallForLocked(self); };
+    if (timeoutMs < 0) {
+      q.Changed.wait(lock, ready);
+    } else if (!q.Changed.wait_until(lock, deadline, ready)) {
+      lock.unlock();
+      CheckSynchronize();
+      return done();
+    }
+  }
+}
+
+void WakeSynchronizeWaiters() {
+  auto& q = TCallQueue::Instance();
+  {
+    std::lock_guard<std::mutex> lock(q.Mutex);
+    ++q.Wakes;
+  }
+  q.Changed.notify_all();
 }
 
 // ---------------------------------------------------------------------------

@@ -171,6 +171,14 @@ void SetWakeMainThread(std::function<void()> hook);
 // if any call ran.  Calls queued while it runs wait for the next call.
 bool CheckSynchronize();
 
+// Runs the calls queued for the calling thread as they come until done()
+// holds or timeoutMs has passed (-1: no limit); true when done() held.  It
+// sleeps in between: done() is asked again after queued calls ran and
+// whenever another thread calls WakeSynchronizeWaiters(), so a condition
+// that another thread makes true must be followed by that call.
+bool SynchronizeUntil(const std::function<bool()>& done, int timeoutMs);
+void WakeSynchronizeWaiters();
+
 class TThread {
  public:
   TThread();

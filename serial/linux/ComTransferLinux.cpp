@@ -120,10 +120,17 @@ int TLinuxDevice::PullLocked() {
 
 ssize_t TLinuxDevice::ReadBytes(uint8_t* dst, size_t want) {
   if (!FRxQueued) return ReadAvailable(dst, want);
+  const size_t queued = FRxQueue.size() - FRxHead;
   const int err = PullLocked();
   const size_t have = FRxQueue.size() - FRxHead;
   if (have == 0) return err ? -err : 0;
   const size_t n = std::min(have, want);
+  // Bytes taken from the terminal here and left in the queue would show no
+  // arrival to the event wait, which looks at the terminal: report them.
+  if (have > queued && have > want && (FMask.load() & EV_RXCHAR_BIT)) {
+    FPending.fetch_or(EV_RXCHAR_BIT);
+    Kick();
+  }
   std::memcpy(dst, FRxQueue.data() + FRxHead, n);
   FRxHead += n;
   if (FRxHead == FRxQueue.size()) {

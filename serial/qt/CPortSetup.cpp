@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "CPortSetup.h"
 
-#include <libintl.h>
-
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <memory>
+
+#include "Translation.h"
 
 // Marks a text that the form passes through the catalog once it is built;
 // the catalog check collects every text so marked.
@@ -36,7 +36,7 @@ TComComboBox* MakeCombo(QWidget* parent, const char* name, int top, TComProperty
 
 QString Translated(const char* domain, const QString& text) {
   if (text.isEmpty()) return text;  // the catalog's header hides behind ""
-  return QString::fromUtf8(dgettext(domain, text.toUtf8().constData()));
+  return QString::fromUtf8(translation::Lookup(domain, text.toUtf8().constData()));
 }
 
 }  // namespace

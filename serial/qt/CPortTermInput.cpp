@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The terminal control's input: keys to the port, selection with the mouse,
 // the clipboard, scrolling back and the context menu.
-#include <libintl.h>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -15,6 +13,7 @@
 #include <functional>
 
 #include "CPortTerm.h"
+#include "Translation.h"
 
 #define N_(text) text
 
@@ -22,7 +21,7 @@ namespace cport {
 
 namespace {
 
-QString Tr(const char* text) { return QString::fromUtf8(dgettext("cport", text)); }
+QString Tr(const char* text) { return QString::fromUtf8(translation::Lookup("cport", text)); }
 
 bool IsWordChar(char32_t ch) { return ch != U' ' && ch != 0; }
 

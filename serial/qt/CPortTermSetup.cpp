@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "CPortTermSetup.h"
 
-#include <libintl.h>
-
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
@@ -16,6 +14,7 @@
 #include <memory>
 
 #include "CPortSetup.h"
+#include "Translation.h"
 
 // Marks a text that the form passes through the catalog once it is built;
 // the catalog check collects every text so marked.
@@ -25,7 +24,7 @@ namespace cport {
 
 namespace {
 
-QString Tr(const char* text) { return QString::fromUtf8(dgettext("cport", text)); }
+QString Tr(const char* text) { return QString::fromUtf8(translation::Lookup("cport", text)); }
 
 QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* title, QRect place) {
   auto* g = new QGroupBox(QString::fromUtf8(title), parent);

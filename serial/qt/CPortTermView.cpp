@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The terminal control's view: the cells, the gathering of changes into at
 // most one repaint per frame, the scroll bar and the blinking.
-#include <libintl.h>
-
 #include <QApplication>
 #include <QPaintEvent>
 #include <QPainter>
@@ -14,6 +12,7 @@
 #include <cstring>
 
 #include "CPortTerm.h"
+#include "Translation.h"
 
 #define N_(text) text
 
@@ -465,7 +464,7 @@ void TComTerminal::PaintCursor(QPainter& p) {
 void TComTerminal::PaintDisconnected(QPainter& p) {
   const QRect screen = ScreenRect();
   p.fillRect(screen, QColor(128, 128, 128, 96));
-  const QString caption = QString::fromUtf8(dgettext("cport", N_("Disconnected")));
+  const QString caption = QString::fromUtf8(translation::Lookup("cport", N_("Disconnected")));
   QFont f = font();
   f.setBold(true);
   const QFontMetrics fm(f);

@@ -41,7 +41,13 @@ pc=$(find "$prefix" -name cport.pc)
 [ -n "$pc" ] || fail "no cport.pc installed"
 flags=$(PKG_CONFIG_LIBDIR=$(dirname "$pc") pkg-config --cflags --libs cport)
 # shellcheck disable=SC2086  # the flags are words
-"$cxx" -std=c++20 "$src/examples/send_line.cpp" $flags -o "$tmp/send-line-pc" || fail "pkg-config flags do not build"
+for example in send_line print_lines; do
+  "$cxx" -std=c++20 "$src/examples/$example.cpp" $flags -o "$tmp/$example-pc" || fail "pkg-config flags do not build $example"
+done
+[ -x "$prefix/bin/print-lines" ] || fail "examples/ did not build and install print-lines"
+status=0
+"$prefix/bin/print-lines" "$tmp/no-such-port" 2>"$tmp/lines.err" || status=$?
+[ "$status" = 1 ] && grep -q "^print-lines: " "$tmp/lines.err" || fail "print-lines on a missing port: $status $(cat "$tmp/lines.err")"
 
 # The Qt part comes only where it was built, and then with Qt found again.
 if [ "$gui" = ON ]; then
@@ -69,7 +75,7 @@ for _ in $(seq 200); do
 done
 tty=$(head -n1 "$tmp/sim.out")
 [ -n "$tty" ] || fail "the installed vxgen-sim printed no terminal"
-for program in "$prefix/bin/send-line" "$tmp/send-line-pc"; do
+for program in "$prefix/bin/send-line" "$tmp/send_line-pc"; do
   reply=$("$program" "$tty" '%@05SR') || fail "$program: no reply"
   [ "$reply" = "#02SR016" ] || fail "$program printed '$reply'"
 done

@@ -70,6 +70,7 @@ void AttachLink(TComLink& l, TLog& log) {
   l.OnRxFlag = [&](TCustomComPort*) { log.Add("link rxflag"); };
   l.OnTx = [&](TCustomComPort*, bool on) { log.Add("link tx" + OnOff(on)); };
   l.OnRx = [&](TCustomComPort*, bool on) { log.Add("link rx" + OnOff(on)); };
+  l.OnError = [&](TCustomComPort*, TComErrors e) { log.Add("link error " + std::to_string(e.Bits())); };
   l.OnTxBuf = [&](TCustomComPort*, const void* b, int32_t n) {
     log.Add("link txbuf " + std::string(static_cast<const char*>(b), static_cast<size_t>(n)));
   };
@@ -240,6 +241,50 @@ TEST_F(Events, TxEmptyRingAndRxFlagReachLinksFirst) {
                                                    "link rxflag", "rxflag"}));
   P.Close();
   P.UnRegisterLink(&l);
+}
+
+TEST_F(Events, LineErrorsReachLinksBeforeTheHandler) {
+  TComLink l;
+  AttachLink(l, Log);
+  P.RegisterLink(&l);
+  P.Open();
+  AttachAll(P, Log);
+  Log.Clear();
+  D.SetErrorWord(CE_IOE_BIT);
+  ASSERT_TRUE(Batch(EV_ERR_BIT, 2));
+  const std::string io = std::to_string(TComErrors{ceIO}.Bits());
+  EXPECT_EQ(Log.Items(), (std::vector<std::string>{"link error " + io, "error " + io}));
+  P.Close();
+  P.UnRegisterLink(&l);
+}
+
+// A link taken off the list while the port tells its links of something
+// hears no more of it: its owner may be gone already.
+TEST_F(Events, ALinkRemovedDuringAFanOutIsNotCalledAfterwards) {
+  for (bool onBytes : {true, false}) {
+    TComLink a, b;
+    auto drop = [&](TCustomComPort* p, const char* what) { p->UnRegisterLink(&b), Log.Add(what); };
+    if (onBytes) {
+      a.OnRxBuf = [&](TCustomComPort* p, const void*, int32_t) { drop(p, "a rx"); };
+      b.OnRxBuf = [&](TCustomComPort*, const void*, int32_t) { Log.Add("b rx"); };
+    } else {
+      a.OnConn = [&](TCustomComPort* p, bool on) {
+        if (!on) drop(p, "a off");
+      };
+      b.OnConn = [&](TCustomComPort*, bool) { Log.Add("b conn"); };
+    }
+    P.RegisterLink(&a);
+    P.RegisterLink(&b);
+    P.Open();
+    Log.Clear();
+    if (onBytes) {
+      D.Receive("x");
+      ASSERT_TRUE(Batch(EV_RXCHAR_BIT, 1));
+    }
+    P.Close();
+    EXPECT_EQ(Log.Items(), std::vector<std::string>{onBytes ? "a rx" : "a off"});
+    P.UnRegisterLink(&a);
+  }
 }
 
 // -- the three ways of handing events over --------------------------------------------

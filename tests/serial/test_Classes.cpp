@@ -176,6 +176,27 @@ TEST(TThreadTest, TheWakeHookIsCalledWhenACallIsQueued) {
   EXPECT_GE(wakes.load(), 1);
 }
 
+// Sleeps until a synchronised call comes, or another thread says its
+// condition changed: both end the wait of a main loop without polling.
+TEST(TThreadTest, SynchronizeUntilRunsCallsAsTheyComeAndHearsOtherThreads) {
+  std::atomic<int> ran{0};
+  TLambdaThread t([&](TLambdaThread& self) {
+    for (int i = 0; i < 3; ++i) self.Sync([&] { ++ran; });
+  });
+  t.Start();
+  EXPECT_TRUE(SynchronizeUntil([&] { return ran.load() == 3; }, 10000));
+  t.WaitFor();
+
+  std::atomic<bool> flag{false};
+  std::thread other([&] {
+    flag = true;
+    WakeSynchronizeWaiters();
+  });
+  EXPECT_TRUE(SynchronizeUntil([&] { return flag.load(); }, -1));
+  other.join();
+  EXPECT_FALSE(SynchronizeUntil([] { return false; }, 20));
+}
+
 TEST(TThreadTest, AReleasedThreadDeletesItselfWhenItEnds) {
   struct TSelfDeleting : TThread {
     std::atomic<bool>& Go;

@@ -10,9 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
-#include <thread>
-
-#include "Classes.h"
 
 namespace cport::test {
 
@@ -79,16 +76,6 @@ void TPty::HangUp() {
   FSlave = -1;
   if (FMaster >= 0) ::close(FMaster);
   FMaster = -1;
-}
-
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    CheckSynchronize();
-    if (pred()) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 }  // namespace cport::test

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "Wait.h"
+
 namespace cport::test {
 
 class TPty {
@@ -34,9 +36,5 @@ class TPty {
   int FSlave = -1;  // keeps the pair alive between opens of the port
   std::string FPath;
 };
-
-// Waits until pred holds, running the main thread's queued calls meanwhile;
-// false when timeoutMs passed first.
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
 
 }  // namespace cport::test

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Built, not run: the dialog's headers and library as installed.
+// Built, not run: the Qt part's headers and library as installed.
 #include <QApplication>
 
+#include "CPortIODevice.h"
 #include "CPortSetup.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  cport::UseQtEventLoop();
   cport::TComPort port;
   cport::EditComPort(port);
-  return 0;
+  cport::TComIODevice device(&port);
+  return device.open(QIODevice::ReadWrite) ? 0 : 1;
 }

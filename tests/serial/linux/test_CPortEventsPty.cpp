@@ -3,6 +3,7 @@
 // the drained output queue, a vanished line, waiting for one event, and many
 // opens and closes with bytes flowing.
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -150,6 +151,27 @@ TEST_F(PtyEvents, WaitForEventOnTheDevice) {
   e = TComEvents{evRxChar};
   P.WaitForEvent(e, stop.get(), -1);  // ended by the stop signal
   EXPECT_TRUE(e.Empty());
+  P.Close();
+}
+
+// A read takes from the terminal whatever has come, also bytes that arrive
+// while a handler runs; what it leaves behind in the driver is reported as
+// an arrival of its own, or it would wait for the next one.
+TEST_F(PtyEvents, BytesAReadLeavesBehindAreReported) {
+  std::string got;
+  P.OnRxChar = [&](TCustomComPort* p, int32_t n) {
+    if (got.empty()) {
+      Pty.Send("B");
+      int queued = 0;
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (queued == 0 && std::chrono::steady_clock::now() < deadline) ::ioctl(Pty.Slave(), FIONREAD, &queued);
+    }
+    char buf[8];
+    got.append(buf, static_cast<size_t>(p->Read(buf, n)));
+  };
+  P.Open();
+  Pty.Send("A");
+  EXPECT_TRUE(WaitUntil([&] { return got == "AB"; }, 5000)) << got;
   P.Close();
 }
 
