@@ -141,12 +141,16 @@ TTermWindow::TTermWindow(const TSettings& settings, QSettings* store, cport::TCo
     if (FTerminal->LocalEcho()) FTerminal->WriteText(LineStart() + line + "\n");
   });
 
-  if (settings.Geometry.isEmpty() || !restoreGeometry(settings.Geometry)) {
-    QSize size = sizeHint();
-    if (const QScreen* s = screen()) size = size.boundedTo(s->availableGeometry().size());
-    resize(size);
-  }
+  const bool restored = !settings.Geometry.isEmpty() && restoreGeometry(settings.Geometry);
   if (!settings.WindowState.isEmpty()) restoreState(settings.WindowState);
+  QSize fit = sizeHint();
+  if (const QScreen* s = screen()) fit = fit.boundedTo(s->availableGeometry().size());
+  if (!restored)
+    resize(fit);
+  else if (width() < fit.width())
+    // Stored under shorter texts (another language): lamps and actions
+    // pushed into a bar's overflow would be lost to the person.
+    resize(fit.width(), height());
   StateChanged(FSession->State());
   if (v.LineInput)
     FInput->Edit()->setFocus();

@@ -68,9 +68,19 @@ TEST(Catalog, EveryTextTheWindowShowsWasCollected) {
 
 // At its first size the window shows every action and lamp, none pushed
 // into a bar's overflow; the input line's controls show their whole texts.
-TEST(Catalog, EveryTextOfTheWindowFitsAtItsFirstSize) {
+// Also when the size stored by the last session is too narrow for this
+// language's texts: the window grows rather than hide lamps in an overflow.
+class FirstSize : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FirstSize, ShowsEveryTextOfTheWindow) {
   cport::test::TRecordingDriver driver;
-  TTermWindow w(TSettings(), nullptr, &driver);
+  TSettings settings;
+  if (GetParam()) {
+    TTermWindow narrow(TSettings(), nullptr, &driver);
+    narrow.resize(320, 300);
+    settings.Geometry = narrow.saveGeometry();
+  }
+  TTermWindow w(settings, nullptr, &driver);
   w.LineInputAction->setChecked(true);
   w.show();
   QApplication::processEvents();
@@ -91,5 +101,8 @@ TEST(Catalog, EveryTextOfTheWindowFitsAtItsFirstSize) {
     EXPECT_GE(c->width(), c->minimumSizeHint().width()) << c->metaObject()->className();
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Catalog, FirstSize, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "RestoredTooNarrow" : "Fresh"; });
 
 }  // namespace
