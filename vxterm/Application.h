@@ -15,6 +15,10 @@ class TApplication : public QApplication {
   // A failure that escapes an event handler is shown in a box, and the
   // program goes on.
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // SIGINT, SIGTERM and SIGHUP close the window as the person would (its
+  // settings kept, the log closed with its note) and end the program.
+  void CloseOnStopSignals(QWidget* window);
 };
 
 }  // namespace vxterm

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   const TOptions& o = start.Options;
   if (o.Log) window.SetLog(QString::fromStdString(*o.Log), false);
   if (o.Capture) window.SetLog(QString::fromStdString(*o.Capture), true);
+  app.CloseOnStopSignals(&window);
   if (!qEnvironmentVariableIsSet("VXTERM_HIDDEN")) window.show();
   window.Start();
   return TApplication::exec();

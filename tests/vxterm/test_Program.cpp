@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The vxterm program itself, run as a user runs it, without a display: a
 // bad command line is named and ends with exit code 2 before anything is
-// opened (nobody opens the port named on it), and the help and the port
-// list need no window.
+// opened (nobody opens the port named on it), the help and the port list
+// need no window, and a signal to stop ends the session as closing does.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
 
 #include "Program.h"
 #include "Pty.h"
@@ -15,6 +19,8 @@ namespace {
 
 using vxsim::test::TempDir;
 using vxsim::test::TProgram;
+using cport::test::WaitUntil;
+namespace fs = std::filesystem;
 
 struct TBadLine {
   const char* Name;
@@ -77,6 +83,30 @@ TEST(Program, HelpAndTheListNeedNoWindow) {
   TProgram list(VXTERM_PATH, TempDir(), {"--list"});
   EXPECT_EQ(list.Wait(), 0);
   EXPECT_EQ(list.Stderr().find("could not connect to display"), std::string::npos) << list.Stderr();
+}
+
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Ctrl+C in the shell that started it, or a logout: the window closes as
+// if the person closed it (settings kept), and the log gets its closing note.
+TEST(Program, AStopSignalEndsTheSessionAsClosingTheWindowDoes) {
+  cport::test::TPty pty;
+  const fs::path dir = TempDir(), log = dir / "session.log";
+  ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::setenv("VXTERM_HIDDEN", "1", 1);
+  TProgram vxterm(VXTERM_PATH, dir, {pty.Path(), "--log", log.string()});
+  ASSERT_TRUE(WaitUntil([&] { return Contents(log).find("Connected") != std::string::npos; }, 10000))
+      << vxterm.Stderr();
+  vxterm.Signal(SIGTERM);
+  EXPECT_EQ(vxterm.Wait(), 0) << vxterm.Stderr();
+  const std::string text = Contents(log);
+  EXPECT_NE(text.find("vxterm ended --\n"), std::string::npos) << text;
 }
 
 }  // namespace
