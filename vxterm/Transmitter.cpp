@@ -123,6 +123,9 @@ void TTransmitter::Poll() {
       failure = QString::fromLocal8Bit(e.what());
       error = e.SystemErrorCode();
       if (failure.isEmpty()) failure = "?";
+      // A write cut short (aborted, failed) may have moved part of its
+      // bytes: they reached the line and count.
+      sent = static_cast<int32_t>(w.Async->IoRequest.Transferred);
     }
     const bool file = w.File, aborted = w.Aborted;
     const auto asked = static_cast<int32_t>(w.Bytes.size());

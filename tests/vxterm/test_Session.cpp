@@ -206,9 +206,12 @@ TEST(Session, AFileGoesOutWholeWithItsProgressAndACancelStopsIt) {
   EXPECT_FALSE(completed);
   EXPECT_TRUE(finished.last().contains("cancelled")) << finished.last().toStdString();
   EXPECT_LT(rig.Session.Transmitter().FileDone(), rig.Session.Transmitter().FileTotal());
+  // What the far end gets is what the count says went out, a chunk cut
+  // short by the cancel included.
+  EXPECT_EQ(int64_t(pty.Drain(100).size()), rig.Session.Transmitter().FileDone());
+  EXPECT_EQ(rig.Session.SentCount(), int64_t(bytes.size()) + rig.Session.Transmitter().FileDone());
   // The line is free again.
   EXPECT_EQ(rig.Session.State(), EState::Connected);
-  pty.Drain(100);
   rig.Session.Send("!");
   EXPECT_EQ(pty.Receive(1), "!");
 
