@@ -16,13 +16,13 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "CPortLed.h"
 #include "CPortSetup.h"
@@ -69,12 +69,12 @@ bool Shows(TTermWindow& w, const std::string& pattern) {
   const cport::TVtEmulator& e = w.Terminal().Emulator();
   const int top = e.ScrollbackCount();
   const std::string text = e.Text(top, 0, top + e.Rows() - 1, e.Columns());
-  const std::regex re(pattern);
+  const QRegularExpression re(QRegularExpression::anchoredPattern(QString::fromStdString(pattern)));
   size_t start = 0;
   for (size_t end; start <= text.size(); start = end + 1) {
     end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    if (std::regex_match(text.substr(start, end - start), re)) return true;
+    if (re.match(QString::fromStdString(text.substr(start, end - start))).hasMatch()) return true;
   }
   return false;
 }
