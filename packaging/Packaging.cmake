@@ -44,6 +44,18 @@ answers the control panel as the hardware would, for demonstrations,
 training and tests without hardware.  Reply delays, lost, garbled, late or
 stray bytes and a hung-up line can be simulated.")
 
+set(CPACK_COMPONENT_TERM_DESCRIPTION "serial terminal with timestamps, hex view, log and reconnect
+vxterm talks to a device on a serial line in a VT100, VT52 or plain-text
+terminal: key by key, or a whole line with the ending the device wants.
+Received lines can carry their arrival time to the millisecond, binary
+devices show as hex rows, and a log gets every line as it arrives.  Lamps
+show the connection, the traffic and the modem lines; DTR, RTS and a break
+are a click away.  When a USB adapter is pulled out, vxterm says so and
+opens the port again as soon as it is back.")
+set(CPACK_COMPONENT_TERM_DEPENDS l10n)
+set(CPACK_DEBIAN_TERM_PACKAGE_SECTION comm)
+set(CPACK_DEBIAN_TERM_PACKAGE_SUGGESTS ${VX_PACKAGE_sim})
+
 set(CPACK_COMPONENT_L10N_DESCRIPTION "translations of the serial port component
 The message catalogs of the serial port component's error texts and setup
 dialog (text domain cport), used by the control panel and by every program

@@ -41,10 +41,11 @@ std::array<QColor, 16> TComTermSettings::DefaultTermColors() {
 // thread its SyncMethod picks.
 class TComTermLink : public std::enable_shared_from_this<TComTermLink> {
  public:
-  explicit TComTermLink(TComTerminal* owner) : FOwner(owner), FGuiThread(std::this_thread::get_id()) {
-    Link.OnRxBuf = [this](TCustomComPort*, const void* buffer, int32_t count) {
-      if (count > 0) Rx(buffer, static_cast<size_t>(count));
-    };
+  TComTermLink(TComTerminal* owner, bool receive) : FOwner(owner), FGuiThread(std::this_thread::get_id()) {
+    if (receive)
+      Link.OnRxBuf = [this](TCustomComPort*, const void* buffer, int32_t count) {
+        if (count > 0) Rx(buffer, static_cast<size_t>(count));
+      };
     Link.OnConn = [this](TCustomComPort*, bool on) { Conn(on); };
   }
 
@@ -170,12 +171,23 @@ void TComTerminal::SetComPort(TCustomComPort* port) {
   if (port == FComPort) return;
   Unbind();
   if (port) {
-    FLink = std::make_shared<TComTermLink>(this);
+    FLink = std::make_shared<TComTermLink>(this, FReceivesFromPort);
     port->RegisterLink(&FLink->Link);
     port->FreeNotification(this);
     FComPort = port;
   }
   ConnectionChanged(Connected());
+}
+
+void TComTerminal::SetReceivesFromPort(bool value) {
+  if (value == FReceivesFromPort) return;
+  FReceivesFromPort = value;
+  // The port decides whether it reads for its links when a link comes or
+  // goes: bind again with a link that asks, or does not.
+  if (TCustomComPort* port = FComPort) {
+    Unbind();
+    SetComPort(port);
+  }
 }
 
 void TComTerminal::Unbind() {
@@ -216,7 +228,10 @@ void TComTerminal::SendAnswers() {
 
 void TComTerminal::Send(const std::string& bytes) {
   try {
-    FComPort->WriteStr(bytes);
+    if (FSendHandler)
+      FSendHandler(bytes);
+    else
+      FComPort->WriteStr(bytes);
   } catch (...) {
     // Reached from the port's own notification as often as from a key: the
     // failure is reported where the application reports them.
@@ -340,6 +355,10 @@ void TComTerminal::Clear() {
 void TComTerminal::WriteText(const QString& text) {
   FEmu->WriteText(text.toStdString());
   ScheduleFlush();
+}
+
+void TComTerminal::Feed(const void* data, size_t count) {
+  if (count > 0) Received(data, count);
 }
 
 }  // namespace cport

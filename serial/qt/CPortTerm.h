@@ -8,7 +8,10 @@
 //    go to the port.  While no open port is bound, typing and pasting send
 //    nothing and the control says it is disconnected.
 //  - The control reads nothing from the port itself: it takes what the link
-//    delivers.  Deliveries on another thread (SyncMethod smNone, or a port
+//    delivers.  A program that shows the bytes changed (with their times,
+//    say) turns ReceivesFromPort off, reads them itself and hands the
+//    control what it makes of them (Feed, WriteText); one that sends in
+//    its own way sets a SendHandler.  Deliveries on another thread (SyncMethod smNone, or a port
 //    opened by another thread with smWindowSync) are handed over to the
 //    control's thread without loss.
 //  - Every setter applies at once.  Columns, Rows and ScrollBack are limited
@@ -23,6 +26,7 @@
 #include <QFont>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +86,15 @@ class TComTerminal : public QWidget, private IFreeNotification {
   void SetComPort(TCustomComPort* port);
   // A port is bound and open: keys reach it.
   bool Connected() const { return FComPort && FComPort->Connected(); }
+  // Whether the bytes the bound port receives go into the emulation (the
+  // default).  Off, the link asks for none of them, so the port keeps them
+  // for the program's own reads and handlers.
+  bool ReceivesFromPort() const { return FReceivesFromPort; }
+  void SetReceivesFromPort(bool value);
+  // Where typed keys, pasted text and the emulation's answers go while the
+  // control is connected: the bound port's WriteStr unless set.
+  using TSendHandler = std::function<void(const std::string& bytes)>;
+  void SetSendHandler(TSendHandler handler) { FSendHandler = std::move(handler); }
 
   // -- settings ----------------------------------------------------------------
   TTermEmulation Emulation() const { return FSettings.Emulation; }
@@ -123,12 +136,21 @@ class TComTerminal : public QWidget, private IFreeNotification {
   // Runs the settings dialog; true when the operator confirmed.
   bool ShowSetupDialog();
 
+  // The shortest time in milliseconds from one repaint to the next while
+  // bytes keep coming (1 to 1000; 16 by default, a frame of a 60 Hz screen).
+  // The first bytes after a quiet spell are shown at once whatever it is.
+  int FrameInterval() const { return FFrameInterval; }
+  void SetFrameInterval(int ms);
+
   // -- content -----------------------------------------------------------------
   // Empties the screen and the scrollback.
   void Clear();
   // Shows a program's own text at the cursor ("\n" starts a new line); it
   // goes to no port.
   void WriteText(const QString& text);
+  // Bytes into the emulation as if the port had received them; its answers
+  // go where typed keys go.
+  void Feed(const void* data, size_t count);
   const TVtEmulator& Emulator() const { return *FEmu; }
 
   // -- selection and clipboard -------------------------------------------------
@@ -204,6 +226,7 @@ class TComTerminal : public QWidget, private IFreeNotification {
   void UpdateBlinkTimer();
   void BlinkTick();
   void InvalidateViewRow(int row);
+  void ScrollShown(int lines);
   QRect ScreenRect() const;
   QRect RowRect(int viewRow) const;
   int FirstViewLine() const;  // index in the emulator's list of the top row shown
@@ -229,6 +252,8 @@ class TComTerminal : public QWidget, private IFreeNotification {
 
   TCustomComPort* FComPort = nullptr;
   std::shared_ptr<TComTermLink> FLink;
+  bool FReceivesFromPort = true;
+  TSendHandler FSendHandler;
 
   // View state.
   QScrollBar* FScrollBar;
@@ -236,6 +261,7 @@ class TComTerminal : public QWidget, private IFreeNotification {
   QTimer* FBlinkTimer;
   QElapsedTimer FSinceFlush;
   bool FFlushPending = false;
+  int FFrameInterval = 16;
   QFont FTextFont, FBoldFont;  // as drawn: fitted to the cells
   int FCellWidth = 8;
   int FCellHeight = 16;
@@ -249,6 +275,13 @@ class TComTerminal : public QWidget, private IFreeNotification {
   int FCursorRowShown = -1, FCursorColumnShown = -1;  // where the cursor was painted
   bool FBlinkOn = true;
   std::vector<bool> FRowBlinks;  // view rows that hold blinking text
+  // The cells each view row showed when it was last painted: a scroll moves
+  // the painted rows as pixels and repaints only those that differ.
+  struct TRowShown {
+    bool Valid = false;
+    std::vector<TVtCell> Cells;
+  };
+  std::vector<TRowShown> FRowsShown;
   int FBells = 0;
 
   // Selection (FSelAnchor == FSelEnd: none).

@@ -21,7 +21,6 @@ namespace cport {
 namespace {
 
 constexpr int kMargin = 2;
-constexpr int kFrameMs = 16;  // about one repaint per frame of a 60 Hz screen
 
 // The line-drawing characters of the DEC set, drawn as lines so that they
 // join from cell to cell whatever the font's glyphs do.  Bits: left, right,
@@ -176,8 +175,10 @@ void TComTerminal::ScheduleFlush() {
   FFlushPending = true;
   // Bytes that come on the heels of a repaint wait for the next frame; the
   // first after a quiet spell are shown at once.
-  FFlushTimer->start(static_cast<int>(std::max<qint64>(0, kFrameMs - FSinceFlush.elapsed())));
+  FFlushTimer->start(static_cast<int>(std::max<qint64>(0, FFrameInterval - FSinceFlush.elapsed())));
 }
+
+void TComTerminal::SetFrameInterval(int ms) { FFrameInterval = std::clamp(ms, 1, 1000); }
 
 void TComTerminal::ContentReset() {
   FFlushTimer->stop();
@@ -226,8 +227,13 @@ void TComTerminal::Flush() {
     if (gone) ClearSelection();
   }
 
-  if (scrolled > 0 || dropped > 0 || FEmu->ReverseScreen() != FReverseShown) {
-    FReverseShown = FEmu->ReverseScreen();
+  const bool reversed = FEmu->ReverseScreen() != FReverseShown;
+  FReverseShown = FEmu->ReverseScreen();
+  const bool blinking = std::find(FRowBlinks.begin(), FRowBlinks.end(), true) != FRowBlinks.end();
+  if (scrolled > 0 && scrolled < rows && !reversed && FScrollOffset == 0 && !HasSelection() && Connected() &&
+      !blinking) {
+    ScrollShown(scrolled);
+  } else if (scrolled > 0 || dropped > 0 || reversed) {
     update();
   } else {
     for (int r = 0; r < rows; ++r)
@@ -247,6 +253,26 @@ void TComTerminal::Flush() {
     QApplication::beep();
     emit Bell();
   }
+}
+
+// Text scrolled up the live screen: what stays on it moves as pixels, and
+// only the rows whose cells differ from what was painted at their new place
+// are painted again (a flood of lines costs a row or two per frame, not the
+// screen).  Pending repaints move with the pixels.
+void TComTerminal::ScrollShown(int lines) {
+  const int rows = FEmu->Rows();
+  scroll(0, -lines * FCellHeight, ScreenRect());
+  FRowsShown.resize(static_cast<size_t>(rows));
+  std::rotate(FRowsShown.begin(), FRowsShown.begin() + lines, FRowsShown.end());
+  for (int r = rows - lines; r < rows; ++r) FRowsShown[static_cast<size_t>(r)].Valid = false;
+  const int first = FEmu->ScrollbackCount();
+  for (int r = 0; r < rows; ++r) {
+    const TRowShown& shown = FRowsShown[static_cast<size_t>(r)];
+    if (!shown.Valid || shown.Cells != FEmu->Line(first + r).Cells) InvalidateViewRow(r);
+  }
+  // The cursor went up with the pixels.
+  InvalidateViewRow(FCursorRowShown - lines);
+  InvalidateViewRow(FEmu->CursorVisible() ? FEmu->CursorRow() : -1);
 }
 
 void TComTerminal::UpdateScrollBar() {
@@ -402,6 +428,10 @@ void TComTerminal::PaintRow(QPainter& p, int viewRow) {
     c = end;
   }
   FRowBlinks[static_cast<size_t>(viewRow)] = blinks;
+  if (FRowsShown.size() != static_cast<size_t>(FEmu->Rows())) FRowsShown.assign(static_cast<size_t>(FEmu->Rows()), {});
+  TRowShown& shown = FRowsShown[static_cast<size_t>(viewRow)];
+  shown.Valid = true;
+  shown.Cells = line.Cells;
 }
 
 void TComTerminal::PaintCursor(QPainter& p) {

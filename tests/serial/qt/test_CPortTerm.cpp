@@ -191,6 +191,33 @@ TEST_F(Terminal, AnswersGoBackToTheLine) {
   EXPECT_EQ(Heard(7), "\x1b[?1;2c");
 }
 
+// A program that shows the bytes its own way: the port keeps them for the
+// program's reads, the control shows what it is fed, and keys and answers
+// go where the program says.
+TEST_F(Terminal, AProgramCanTakeTheBytesAndTheKeysItself) {
+  T.SetReceivesFromPort(false);
+  EXPECT_TRUE(P.TriggersOnRxChar());
+  std::string sent;
+  T.SetSendHandler([&](const std::string& bytes) { sent += bytes; });
+  int32_t waiting = 0;
+  P.OnRxChar = [&](TCustomComPort*, int32_t count) { waiting = count; };
+  Pty.Send("raw");
+  ASSERT_TRUE(Settle([&] { return waiting == 3; }));
+  EXPECT_EQ(RowText(T, 0), "");
+  std::string read;
+  P.ReadStr(read, 3);
+  EXPECT_EQ(read, "raw");
+  T.Feed("\x1b[c", 3);
+  Press(&T, Qt::Key_Q, Qt::NoModifier, "q");
+  EXPECT_EQ(sent, "\x1b[?1;2cq");
+  EXPECT_EQ(Pty.Drain(50), "");
+  // Back to the default: the control takes the bytes again.
+  T.SetReceivesFromPort(true);
+  EXPECT_FALSE(P.TriggersOnRxChar());
+  Show("shown", 0, "shown");
+  P.OnRxChar = nullptr;
+}
+
 TEST_F(Terminal, LocalEchoShowsWhatIsTyped) {
   T.SetLocalEcho(true);
   Press(&T, Qt::Key_Q, Qt::NoModifier, "q");
@@ -349,6 +376,41 @@ TEST_F(Terminal, OnlyTheRowsThatChangedAreRepainted) {
   ASSERT_TRUE(Settle([&] { return !paints.Regions.empty(); }));
   EXPECT_EQ(painted().boundingRect(), row5);
   T.removeEventFilter(&paints);
+}
+
+// A flood of lines scrolls the screen: the rows that stay move as pixels
+// and only the new ones are painted, and the picture is the one a full
+// repaint gives.
+TEST_F(Terminal, AScrollPaintsOnlyTheNewRowsAndLooksLikeAFullRepaint) {
+  PaintRecorder paints;
+  T.installEventFilter(&paints);
+  T.resize(T.sizeHint());
+  T.show();
+  std::string screen;
+  for (int i = 0; i < T.Rows(); ++i) screen += "\x1b[3" + std::to_string(i % 8) + "mline " + std::to_string(i) + "\r\n";
+  Show(screen, T.Rows() - 2, "line " + std::to_string(T.Rows() - 1));
+  // Taken in and painted: no change waits, and the repaint it asked for is done.
+  auto painted = [&] {
+    if (!Settle([&] { return !T.Emulator().AnyChange(); })) return false;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    return true;
+  };
+  ASSERT_TRUE(painted());
+  paints.Regions.clear();
+  Show("next\r\n", T.Rows() - 2, "next");
+  ASSERT_TRUE(painted());
+  ASSERT_FALSE(paints.Regions.empty());
+  QRegion all;
+  for (const QRegion& r : paints.Regions) all += r;
+  // The new line and the blank one under it with the cursor.
+  const QRect bottom = T.CellRect(T.Rows() - 2, 0) | T.CellRect(T.Rows() - 1, T.Columns() - 1);
+  const QRect cells = T.CellRect(0, 0) | T.CellRect(T.Rows() - 1, T.Columns() - 1);
+  const QRect paintedCells = (all & cells).boundingRect();
+  EXPECT_TRUE(bottom.contains(paintedCells)) << "cells painted from y " << paintedCells.y();
+  T.removeEventFilter(&paints);
+  const QImage scrolled = T.grab().toImage();
+  T.repaint();
+  EXPECT_EQ(scrolled, T.grab().toImage());
 }
 
 TEST_F(Terminal, DeliveriesOnThePortsOwnThreadReachTheScreen) {
