@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "CPort.h"
+#include "CPortIODevice.h"
 
 namespace vxpanel {
 
@@ -79,10 +80,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   font.setPixelSize(11);
   setFont(font);
   cport::InitPortErrorTexts();  // after the toolkit has set the locale
-  cport::SetWakeMainThread([] {
-    if (QCoreApplication* app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [] { cport::CheckSynchronize(); }, Qt::QueuedConnection);
-  });
+  cport::UseQtEventLoop();
   cport::SetApplicationExceptionHandler([](std::exception_ptr error) { ReportError(ErrorText(error)); });
 }
 

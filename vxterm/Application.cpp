@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include "CPort.h"
+#include "CPortIODevice.h"
 
 namespace vxterm {
 
@@ -46,10 +47,7 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setOrganizationName("Morvaleq");
   setDesktopFileName("org.example.vxterm");
   cport::InitPortErrorTexts();  // after the toolkit has set the locale
-  cport::SetWakeMainThread([] {
-    if (QCoreApplication* app = QCoreApplication::instance())
-      QMetaObject::invokeMethod(app, [] { cport::CheckSynchronize(); }, Qt::QueuedConnection);
-  });
+  cport::UseQtEventLoop();
   cport::SetApplicationExceptionHandler(ShowFailure);
 }
 
