@@ -85,7 +85,8 @@ void TTransmitter::FillFile() {
     if (n == 0) return;  // all of it started
     chunk.resize(static_cast<size_t>(n));
     if (!Start(std::move(chunk), true)) {
-      StopFile(QTr("the port refused the bytes"));
+      // Unless the owner, told of the failure, has ended the file already.
+      if (SendingFile()) StopFile(QTr("the port refused the bytes"));
       return;
     }
   }
@@ -102,7 +103,7 @@ void TTransmitter::StopFile(const QString& why) {
 void TTransmitter::FinishOrFill() {
   if (!SendingFile()) return;
   if (FStopWhy.isEmpty()) FillFile();
-  if (FFileInFlight > 0) return;
+  if (!SendingFile() || FFileInFlight > 0) return;
   const QString name = QFileInfo(FFile.fileName()).fileName();
   if (FStopWhy.isEmpty())
     EndFile(true, QTr("%1 sent (%2 bytes)").arg(name).arg(FFileDone));

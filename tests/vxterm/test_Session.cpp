@@ -230,6 +230,27 @@ TEST(Session, AFileGoesOutWholeWithItsProgressAndACancelStopsIt) {
   EXPECT_FALSE(rig.Session.Transmitter().Busy());
 }
 
+// The device found gone as a chunk starts: the session hears of it and
+// ends the file, and the file is not ended a second time.
+TEST(Session, AFileWhoseNextWriteFindsTheDeviceGoneEndsOnce) {
+  cport::test::TRecordingDriver driver;
+  TRig rig("COM1", 9600, &driver);
+  rig.Session.Connect();
+  ASSERT_EQ(rig.Session.State(), EState::Connected);
+  const auto dir = TempDir();
+  std::ofstream(dir / "f.bin", std::ios::binary) << std::string(1000, 'x');
+  QStringList finished;
+  QObject::connect(&rig.Session, &TSession::FileFinished, [&](bool, const QString& m) { finished << m; });
+  driver.FailAlways("StartWrite", EIO);
+  QString error;
+  ASSERT_TRUE(rig.Session.SendFile(Q(dir / "f.bin"), error)) << error.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return !finished.empty(); }));
+  EXPECT_FALSE(WaitFor([&] { return finished.size() > 1; }, 200)) << finished.join('\n').toStdString();
+  ASSERT_EQ(finished.size(), 1);
+  EXPECT_TRUE(finished[0].contains("went away")) << finished[0].toStdString();
+  EXPECT_FALSE(rig.Session.Transmitter().SendingFile());
+}
+
 TEST(Session, TheControlLinesReachTheDriverAndNeitherPulsesAtOpening) {
   cport::test::TRecordingDriver driver;
   TRig rig("COM1", 9600, &driver);
