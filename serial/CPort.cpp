@@ -313,6 +313,7 @@ void TCustomComPort::Open() {
   FConnected = true;
   FClosing = false;
   ++FOpenSerial;
+  FRxPaused.store(false);  // the new device watches arrivals
   try {
     SetupComPort();
     StartEventThread();

@@ -439,6 +439,16 @@ class TCustomComPort : public TComponent {
   // Waits for one of events (time-out in ms, -1 none; stop may end it early)
   // and returns in events what occurred.  Only without an event thread.
   void WaitForEvent(TComEvents& events, TSignal* stop, int32_t timeout);
+  // For a program that reads on a schedule of its own (a view redrawn every
+  // few ms): it pauses at a report and resumes once a read finds nothing,
+  // so a steady stream wakes no thread between its reads.  Paused, bytes
+  // that come raise no evRxChar (one already on its way may still come),
+  // nor what is judged on arrival (evRxFlag, evRx80Full, line errors,
+  // breaks); resuming reports the bytes that wait then as one arrival.
+  // From any thread; nothing to do on a closed port; each open starts
+  // resumed.
+  void PauseRxChar();
+  void ResumeRxChar();
 
   // -- notifications ---------------------------------------------------------
   TNotifyEvent OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;
@@ -512,7 +522,7 @@ class TCustomComPort : public TComponent {
   uint32_t BeginWrite(TAsync& async, const void* buffer, int32_t count);
   uint32_t BeginRead(TAsync& async, void* buffer, int32_t count);
   uint32_t Complete(TIoRequest& req, TOperationKind op);
-  void ReadDone();
+  void ReadDone(int32_t got);
 
   TComDriver* FDriver;
   std::unique_ptr<TComDevice> FDevice;  // the opening thread's; others reach it through FSlot
@@ -542,6 +552,7 @@ class TCustomComPort : public TComponent {
   TThreadPriority FEventThreadPriority = tpNormal;
   bool FTriggersOnRxChar = true;
   bool FHasLink = false;
+  std::atomic<bool> FRxPaused{false};  // reads, not reports, tell the links of bytes
   int32_t FUpdateCount = 0;
   std::vector<TComLink*> FLinks;
   std::atomic<bool> FThreadCreated{false};  // WaitForEvent may ask from any thread

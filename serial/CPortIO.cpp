@@ -86,7 +86,9 @@ uint32_t TCustomComPort::Complete(TIoRequest& req, TOperationKind op) {
 
 // The queue is asked only when a link can hear the answer (callers check):
 // the query costs system calls on every read of a program that has no links.
-void TCustomComPort::ReadDone() {
+void TCustomComPort::ReadDone(int32_t got) {
+  // Paused, no report says that bytes came: the read that got them does.
+  if (got > 0 && FRxPaused.load()) SendSignalToLink(leRx, true);
   if (InputCount() == 0) SendSignalToLink(leRx, false);
 }
 
@@ -136,7 +138,7 @@ int32_t TCustomComPort::WaitForAsync(PAsync& async) {
   if (!async) throw EComPort(CError_InvalidAsync);
   const uint32_t transferred = Complete(async->IoRequest, async->Operation);
   if (async->Operation == okRead) {
-    if (AnyLink()) ReadDone();
+    if (AnyLink()) ReadDone(static_cast<int32_t>(transferred));
   }
   else if (AnyLink() && async->DataCopy)  // never after a read: its bytes were not sent now
     TxNotifyLink(async->DataCopy.get(), async->DataSize);
@@ -196,7 +198,7 @@ int32_t TCustomComPort::WriteStr(const std::string& str) {
     r = device->Transfer(req, false, buffer, static_cast<uint32_t>(count));
   }
   if (r.Status != TIoStatus::Completed) throw EComPort(CError_ReadFailed, r.Status == TIoStatus::Failed ? r.Error : EIO);
-  if (AnyLink()) ReadDone();
+  if (AnyLink()) ReadDone(static_cast<int32_t>(r.Transferred));
   return static_cast<int32_t>(r.Transferred);
 }
 
@@ -310,6 +312,20 @@ void TCustomComPort::WaitForEvent(TComEvents& events, TSignal* stop, int32_t tim
     if (occurred == 0 && FSlot->Closed()) throw EComPort(CError_WaitFailed, FDriver->InvalidHandleError());
   }
   events = MaskToEvents(occurred);
+}
+
+void TCustomComPort::PauseRxChar() {
+  TDeviceUse device(*FSlot);
+  if (!device) return;
+  if (int err = device->HoldArrivals(true)) throw EComPort(CError_WaitFailed, err);
+  FRxPaused.store(true);
+}
+
+void TCustomComPort::ResumeRxChar() {
+  TDeviceUse device(*FSlot);
+  if (!device) return;
+  FRxPaused.store(false);
+  if (int err = device->HoldArrivals(false)) throw EComPort(CError_WaitFailed, err);
 }
 
 }  // namespace cport

@@ -240,6 +240,17 @@ class TComDevice {
   // (-1: no limit).  events receives what occurred, 0 when the wait ended by
   // the stop signal or the time-out.
   virtual int WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeoutMs) = 0;
+  // While arrivals are held, bytes that come do not wake the event wait: it
+  // reports no EV_RXCHAR for them, nor what is judged on arrival (the event
+  // character, the 80 % mark, line errors and breaks).  Releasing reports
+  // the bytes that wait then as one arrival.  Hang-ups, modem lines and
+  // EV_TXEMPTY are reported as ever.  From any thread; a new device starts
+  // released.  The default holds nothing (each arrival is reported as it
+  // comes), which the contract allows.
+  virtual int HoldArrivals(bool hold) {
+    (void)hold;
+    return 0;
+  }
 };
 
 // What a person needs to recognise a port in a list.  Fields the platform

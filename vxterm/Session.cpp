@@ -14,8 +14,10 @@ namespace {
 constexpr size_t kReadSize = 64 * 1024;
 // While bytes trickle in they are read at most this often: a steady stream
 // costs a read, a log write and a view update per gap instead of per
-// arrival.  The first bytes after a quiet spell are read at once, and so is
-// a pile of this many: the system's queue must never fill while we wait.
+// arrival, and wakes no other thread, as the port's reports stay paused
+// until a read finds the line quiet.  The first bytes after a quiet spell
+// are read at once, and so is a pile of this many, again as soon as one
+// was read: the system's queue must never fill while we wait.
 constexpr int kReadGapMs = 20;
 constexpr int32_t kReadAtOnce = 512;
 
@@ -272,6 +274,11 @@ void TSession::SetState(EState state) {
 // Receiving
 
 void TSession::Arrived(int32_t waiting) {
+  try {
+    FPort.PauseRxChar();
+  } catch (const cport::EComPort&) {
+    // Not paused: each arrival is reported, which costs only time.
+  }
   const qint64 since = FSinceRead.isValid() ? FSinceRead.elapsed() : kReadGapMs;
   if (since >= kReadGapMs || waiting >= kReadAtOnce)
     ReadAll();
@@ -283,6 +290,7 @@ void TSession::ReadAll() {
   FReadLater.stop();
   FSinceRead.start();
   if (FState != EState::Connected) return;
+  size_t got = 0;
   for (;;) {
     int32_t n = 0;
     try {
@@ -294,9 +302,22 @@ void TSession::ReadAll() {
         Tell(QString::fromLocal8Bit(e.what()));
       return;
     }
-    if (n <= 0) return;
-    Deliver(FBuffer.data(), static_cast<size_t>(n));
-    if (static_cast<size_t>(n) < FBuffer.size()) return;
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      Deliver(FBuffer.data(), static_cast<size_t>(n));
+    }
+    if (n <= 0 || static_cast<size_t>(n) < FBuffer.size()) break;
+  }
+  if (got == 0) {
+    // Quiet: bytes that come from now on (or came since the read) are
+    // reported again.
+    try {
+      FPort.ResumeRxChar();
+    } catch (const cport::EComPort&) {
+      FReadLater.start(kReadGapMs);  // still paused: go on reading on schedule
+    }
+  } else if (FState == EState::Connected) {
+    FReadLater.start(got >= static_cast<size_t>(kReadAtOnce) ? 0 : kReadGapMs);
   }
 }
 

@@ -92,6 +92,7 @@ class TLinuxDevice final : public TComDevice {
   int EscapeCommFunction(uint32_t function) override;
   int TransmitCommChar(char c) override;
   int SetCommMask(uint32_t mask) override;
+  int HoldArrivals(bool hold) override;
   int WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeoutMs) override;
 
  private:
@@ -231,6 +232,7 @@ class TLinuxDevice final : public TComDevice {
   std::atomic<bool> FTxWatch{false};
   std::mutex FEventMutex;  // set-up of the descriptors below
   int FEpoll = -1;
+  bool FArrivalsHeld = false;   // the terminal is in the epoll set without EPOLLIN
   std::atomic<int> FWakeFd{-1};  // set once; kicked from any thread
   int FStopFd = -1;     // stop signal currently in the epoll set
   uint64_t FStopId = 0;  // and its identity

@@ -85,7 +85,7 @@ int TLinuxDevice::EnsureEventWait() {
   if (!FHungUp.load()) {
     // Edge-triggered: each arrival of bytes is one event, while bytes that
     // nobody has read yet wake nobody again.
-    ev.events = EPOLLIN | EPOLLET;
+    ev.events = (FArrivalsHeld ? 0u : uint32_t{EPOLLIN}) | EPOLLET;
     ev.data.u32 = 0;
     if (::epoll_ctl(ep, EPOLL_CTL_ADD, FFd, &ev) != 0) {
       const int err = errno;
@@ -125,6 +125,23 @@ int TLinuxDevice::SetCommMask(uint32_t mask) {
     StopModemHelper();
   FMaskSerial.fetch_add(1);
   Kick();
+  return 0;
+}
+
+// Held, the terminal stays in the epoll set for its hang-up alone, so the
+// kernel wakes nobody for bytes.  Re-arming makes the kernel look at the
+// terminal at once: bytes that came meanwhile are one edge then, and bytes
+// that come during the call are an edge of their own, so none go unreported.
+int TLinuxDevice::HoldArrivals(bool hold) {
+  std::lock_guard<std::mutex> lock(FEventMutex);
+  if (hold == FArrivalsHeld) return 0;
+  FArrivalsHeld = hold;
+  if (FEpoll < 0) return 0;  // the set is made with the terminal as held
+  epoll_event ev{};
+  ev.events = (hold ? 0u : uint32_t{EPOLLIN}) | EPOLLET;
+  ev.data.u32 = 0;
+  // Gone from the set after a hang-up: nothing more to hold or report.
+  if (::epoll_ctl(FEpoll, EPOLL_CTL_MOD, FFd, &ev) != 0 && errno != ENOENT) return errno;
   return 0;
 }
 

@@ -177,6 +177,12 @@ class TRecordingDevice : public TComDevice {
     FDriver.FChanged.notify_all();
     return 0;
   }
+  int HoldArrivals(bool hold) override {
+    TDriverCall c;
+    c.Op = "HoldArrivals";
+    c.A = hold;
+    return FDriver.Record(c);
+  }
   int WaitCommEvent(uint32_t& events, TSignal* stop, int32_t timeoutMs) override {
     TDriverCall c;
     c.Op = "WaitCommEvent";

@@ -230,6 +230,34 @@ TEST(Session, AFileGoesOutWholeWithItsProgressAndACancelStopsIt) {
   EXPECT_FALSE(rig.Session.Transmitter().Busy());
 }
 
+// A report pauses the port's reports; vxterm then reads on its own
+// schedule, bytes that came unreported included, and resumes the reports
+// once a read finds nothing, or the next bytes would never be read.
+TEST(Session, AfterAReportTheSessionReadsOnItsOwnUntilTheLineIsQuiet) {
+  cport::test::TRecordingDriver driver;
+  TRig rig("COM1", 9600, &driver);
+  rig.Session.Connect();
+  ASSERT_EQ(rig.Session.State(), EState::Connected);
+  driver.ClearCalls();
+  auto holds = [&] {
+    std::string h;
+    for (const auto& c : driver.Calls())
+      if (c.Op == "HoldArrivals") h += c.A ? 'P' : 'R';
+    return h;
+  };
+  driver.Receive("one\n");
+  driver.RaiseEvents(cport::EV_RXCHAR_BIT);
+  ASSERT_TRUE(WaitFor([&] { return rig.View == "one\n"; })) << rig.View;
+  EXPECT_EQ(holds().substr(0, 1), "P");
+  driver.Receive("two\n");  // no report: paused
+  ASSERT_TRUE(WaitFor([&] { return rig.View == "one\ntwo\n"; })) << rig.View;
+  ASSERT_TRUE(WaitFor([&] { return holds().ends_with('R'); })) << holds();
+  driver.Receive("three\n");
+  driver.RaiseEvents(cport::EV_RXCHAR_BIT);
+  ASSERT_TRUE(WaitFor([&] { return rig.View == "one\ntwo\nthree\n"; })) << rig.View;
+  EXPECT_TRUE(WaitFor([&] { return holds() == "PRPR"; })) << holds();
+}
+
 // The device found gone as a chunk starts: the session hears of it and
 // ends the file, and the file is not ended a second time.
 TEST(Session, AFileWhoseNextWriteFindsTheDeviceGoneEndsOnce) {

@@ -170,6 +170,64 @@ TEST_F(PtyEvents, TxEmptyComesOnceWhenAPendingWriteCompletes) {
   P.Close();
 }
 
+// Paused, arrivals wake nobody, and a lamp hears of bytes from the reads;
+// resuming reports what waits; a hang-up is reported anyway; a new open
+// starts resumed.  Whether a paused arrival was
+// reported is judged after a later evTxEmpty: batches come in order, and an
+// armed wait has the arrival's edge queued before that kick.
+TEST_F(PtyEvents, APausedPortReportsArrivalsOnlyOnceResumed) {
+  std::atomic<int> arrivals{0}, lastCount{0}, empties{0};
+  std::atomic<uint8_t> errors{0};
+  P.OnRxChar = [&](TCustomComPort*, int32_t n) {
+    ++arrivals;
+    lastCount = n;
+  };
+  P.OnTxEmpty = [&](TCustomComPort*) { ++empties; };
+  P.OnError = [&](TCustomComPort*, TComErrors e) { errors = e.Bits(); };
+  TComLink lamp;
+  int lampOn = 0;
+  lamp.OnRx = [&](TCustomComPort*, bool on) { lampOn += on; };
+  P.RegisterLink(&lamp);
+  char buf[8];
+  auto pausedArrival = [&](const char* bytes, int size) {
+    const int before = arrivals.load(), emptiesBefore = empties.load();
+    Pty.Send(bytes);
+    EXPECT_TRUE(WaitUntil([&] { return P.InputCount() == size; }));
+    P.WriteStr("x");
+    EXPECT_TRUE(WaitUntil([&] { return empties.load() > emptiesBefore; }));
+    EXPECT_EQ(arrivals.load(), before) << "reported while paused";
+    EXPECT_EQ(Pty.Receive(1), "x");
+  };
+  P.Open();
+  Pty.Send("ab");
+  ASSERT_TRUE(WaitUntil([&] { return arrivals.load() == 1; }));
+  EXPECT_EQ(lampOn, 1);
+  P.PauseRxChar();
+  EXPECT_EQ(P.Read(buf, 8), 2);
+  EXPECT_EQ(lampOn, 2) << "bytes read while paused left the lamp dark";
+  pausedArrival("cd", 2);
+  P.ResumeRxChar();
+  ASSERT_TRUE(WaitUntil([&] { return arrivals.load() == 2; })) << "the waiting bytes went unreported";
+  EXPECT_EQ(lastCount.load(), 2);
+  EXPECT_EQ(P.Read(buf, 8), 2);
+
+  P.PauseRxChar();
+  P.Close();
+  P.Open();
+  Pty.Send("e");
+  ASSERT_TRUE(WaitUntil([&] { return arrivals.load() == 3; })) << "a new open started paused";
+
+  P.PauseRxChar();
+  EXPECT_EQ(P.Read(buf, 8), 1);
+  pausedArrival("f", 1);
+  Pty.HangUp();
+  EXPECT_TRUE(WaitUntil([&] { return errors.load() == TComErrors{ceIO}.Bits(); })) << "hang-up unheard while paused";
+  P.Close();
+  P.PauseRxChar();  // closed: nothing to do
+  P.ResumeRxChar();
+  P.UnRegisterLink(&lamp);
+}
+
 TEST_F(PtyEvents, AVanishedLineIsReportedOnceAndTheThreadSleepsAfterwards) {
   std::atomic<int> errors{0};
   std::atomic<uint8_t> bits{0};
