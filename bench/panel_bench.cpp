@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "ProcessCpu.h"
 #include "Main.h"
 #include "Simulator.h"
 
@@ -67,20 +68,10 @@ size_t Count(const vxsim::TSimulator& sim, const std::string& frame, Clock::time
   return n;
 }
 
-// User plus system time of a process, in seconds.
 double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), {});
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(stat.substr(close + 2));
-  std::string f;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> f; ++i) {  // fields 14 and 15 are utime and stime
-    if (i == 14) utime = std::stoull(f);
-    if (i == 15) stime = std::stoull(f);
-  }
-  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+  const auto seconds = bench::ProcessCpuSeconds(pid);
+  if (!seconds) Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
+  return *seconds;
 }
 
 void WriteSettings(const QString& home, const std::string& port) {

@@ -44,6 +44,7 @@
 #include <thread>
 
 #include "Application.h"
+#include "ProcessCpu.h"
 #include "Session.h"
 #include "Window.h"
 
@@ -91,18 +92,9 @@ std::string TextLine(size_t n) {
 }
 
 double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(in)), {});
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(stat.substr(close + 2));
-  std::string f;
-  unsigned long long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> f; ++i) {  // fields 14 and 15 are utime and stime
-    if (i == 14) utime = std::stoull(f);
-    if (i == 15) stime = std::stoull(f);
-  }
-  return double(utime + stime) / double(::sysconf(_SC_CLK_TCK));
+  const auto seconds = bench::ProcessCpuSeconds(pid);
+  if (!seconds) Fail("cannot read /proc/" + std::to_string(pid) + "/stat");
+  return *seconds;
 }
 
 std::string ReadAll(const QString& path) {
