@@ -189,7 +189,11 @@ void TTransmitter::Abandon(const QString& why) {
         if (FPort.Connected()) FPort.WaitForAsync(w.Async);
       } catch (const cport::EComPort&) {
       }
+      // What an aborted write moved reached the line all the same.
+      const auto sent = static_cast<int64_t>(w.Async->IoRequest.Transferred);
       cport::DoneAsync(w.Async);
+      if (w.File) FFileDone += sent;
+      if (sent > 0) emit Sent(sent);
     }
     FPending.clear();
   }

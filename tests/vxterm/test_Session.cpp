@@ -230,6 +230,33 @@ TEST(Session, AFileGoesOutWholeWithItsProgressAndACancelStopsIt) {
   EXPECT_FALSE(rig.Session.Transmitter().Busy());
 }
 
+// Disconnect in the middle of a file: the far end got exactly what the
+// counts say went out, the write cut short by the abort included.
+TEST(Session, ADisconnectMidFileCountsWhatReachedTheLine) {
+  TPty pty;
+  TRig rig(pty.Path(), 115200);
+  rig.Session.Connect();
+  ASSERT_EQ(rig.Session.State(), EState::Connected);
+  const auto dir = TempDir();
+  std::ofstream(dir / "big.bin", std::ios::binary) << RandomBytes(1024 * 1024);
+  QStringList finished;
+  QObject::connect(&rig.Session, &TSession::FileFinished, [&](bool, const QString& m) { finished << m; });
+  QString error;
+  ASSERT_TRUE(rig.Session.SendFile(Q(dir / "big.bin"), error)) << error.toStdString();
+  // Nobody reads at the far end: the line fills and a chunk stays under way.
+  int queued = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    ::ioctl(pty.Master(), FIONREAD, &queued);
+    return queued > 0 && rig.Session.Transmitter().Busy();
+  }));
+  rig.Session.Disconnect();
+  ASSERT_EQ(finished.size(), 1);
+  const int64_t done = rig.Session.Transmitter().FileDone();
+  EXPECT_TRUE(finished[0].contains(QString("stopped after %1 of").arg(done))) << finished[0].toStdString();
+  EXPECT_EQ(int64_t(pty.Drain(100).size()), done);
+  EXPECT_EQ(rig.Session.SentCount(), done);
+}
+
 // A report pauses the port's reports; vxterm then reads on its own
 // schedule, bytes that came unreported included, and resumes the reports
 // once a read finds nothing, or the next bytes would never be read.
