@@ -236,35 +236,24 @@ TEST(Session, ADisconnectMidFileCountsWhatReachedTheLine) {
   TPty pty;
   TRig rig(pty.Path(), 115200);
   rig.Session.Connect();
-  ASSERT_EQ(rig.Session.State(), EState::Connected);
-  const auto dir = TempDir();
-  std::ofstream(dir / "big.bin", std::ios::binary) << RandomBytes(1024 * 1024);
-  QStringList finished;
-  QObject::connect(&rig.Session, &TSession::FileFinished, [&](bool, const QString& m) { finished << m; });
+  const auto file = TempDir() / "big.bin";
+  std::ofstream(file, std::ios::binary) << RandomBytes(1024 * 1024);
   QString error;
-  ASSERT_TRUE(rig.Session.SendFile(Q(dir / "big.bin"), error)) << error.toStdString();
-  // Nobody reads at the far end: the line fills and a chunk stays under way.
-  int queued = 0;
-  ASSERT_TRUE(WaitFor([&] {
-    ::ioctl(pty.Master(), FIONREAD, &queued);
-    return queued > 0 && rig.Session.Transmitter().Busy();
-  }));
+  ASSERT_TRUE(rig.Session.SendFile(Q(file), error)) << error.toStdString();
+  int queued = 0;  // nobody reads at the far end: a chunk stays under way
+  ASSERT_TRUE(WaitFor([&] { return ::ioctl(pty.Master(), FIONREAD, &queued) == 0 && queued > 0; }));
   rig.Session.Disconnect();
-  ASSERT_EQ(finished.size(), 1);
-  const int64_t done = rig.Session.Transmitter().FileDone();
-  EXPECT_TRUE(finished[0].contains(QString("stopped after %1 of").arg(done))) << finished[0].toStdString();
-  EXPECT_EQ(int64_t(pty.Drain(100).size()), done);
-  EXPECT_EQ(rig.Session.SentCount(), done);
+  EXPECT_EQ(int64_t(pty.Drain(100).size()), rig.Session.Transmitter().FileDone());
+  EXPECT_EQ(rig.Session.SentCount(), rig.Session.Transmitter().FileDone());
 }
 
 // A report pauses the port's reports; vxterm then reads on its own
-// schedule, bytes that came unreported included, and resumes the reports
-// once a read finds nothing, or the next bytes would never be read.
+// schedule (unreported bytes too), and resumes once a read finds nothing,
+// or the next bytes would never be read.
 TEST(Session, AfterAReportTheSessionReadsOnItsOwnUntilTheLineIsQuiet) {
   cport::test::TRecordingDriver driver;
   TRig rig("COM1", 9600, &driver);
   rig.Session.Connect();
-  ASSERT_EQ(rig.Session.State(), EState::Connected);
   driver.ClearCalls();
   auto holds = [&] {
     std::string h;
@@ -272,17 +261,14 @@ TEST(Session, AfterAReportTheSessionReadsOnItsOwnUntilTheLineIsQuiet) {
       if (c.Op == "HoldArrivals") h += c.A ? 'P' : 'R';
     return h;
   };
-  driver.Receive("one\n");
-  driver.RaiseEvents(cport::EV_RXCHAR_BIT);
-  ASSERT_TRUE(WaitFor([&] { return rig.View == "one\n"; })) << rig.View;
-  EXPECT_EQ(holds().substr(0, 1), "P");
-  driver.Receive("two\n");  // no report: paused
-  ASSERT_TRUE(WaitFor([&] { return rig.View == "one\ntwo\n"; })) << rig.View;
-  ASSERT_TRUE(WaitFor([&] { return holds().ends_with('R'); })) << holds();
-  driver.Receive("three\n");
-  driver.RaiseEvents(cport::EV_RXCHAR_BIT);
-  ASSERT_TRUE(WaitFor([&] { return rig.View == "one\ntwo\nthree\n"; })) << rig.View;
-  EXPECT_TRUE(WaitFor([&] { return holds() == "PRPR"; })) << holds();
+  for (const std::string line : {"one\n", "two\n"}) {
+    driver.Receive(line);
+    driver.RaiseEvents(cport::EV_RXCHAR_BIT);
+    ASSERT_TRUE(WaitFor([&] { return rig.View.ends_with(line); })) << rig.View;
+    driver.Receive("more\n");  // unreported: paused
+    ASSERT_TRUE(WaitFor([&] { return rig.View.ends_with(line + "more\n") && holds().ends_with('R'); })) << holds();
+  }
+  EXPECT_EQ(holds(), "PRPR");
 }
 
 // The device found gone as a chunk starts: the session hears of it and
@@ -291,19 +277,16 @@ TEST(Session, AFileWhoseNextWriteFindsTheDeviceGoneEndsOnce) {
   cport::test::TRecordingDriver driver;
   TRig rig("COM1", 9600, &driver);
   rig.Session.Connect();
-  ASSERT_EQ(rig.Session.State(), EState::Connected);
-  const auto dir = TempDir();
-  std::ofstream(dir / "f.bin", std::ios::binary) << std::string(1000, 'x');
+  const auto file = TempDir() / "f.bin";
+  std::ofstream(file, std::ios::binary) << std::string(1000, 'x');
   QStringList finished;
   QObject::connect(&rig.Session, &TSession::FileFinished, [&](bool, const QString& m) { finished << m; });
   driver.FailAlways("StartWrite", EIO);
   QString error;
-  ASSERT_TRUE(rig.Session.SendFile(Q(dir / "f.bin"), error)) << error.toStdString();
+  ASSERT_TRUE(rig.Session.SendFile(Q(file), error)) << error.toStdString();
   ASSERT_TRUE(WaitFor([&] { return !finished.empty(); }));
-  EXPECT_FALSE(WaitFor([&] { return finished.size() > 1; }, 200)) << finished.join('\n').toStdString();
-  ASSERT_EQ(finished.size(), 1);
+  EXPECT_EQ(finished.size(), 1) << finished.join('\n').toStdString();
   EXPECT_TRUE(finished[0].contains("went away")) << finished[0].toStdString();
-  EXPECT_FALSE(rig.Session.Transmitter().SendingFile());
 }
 
 TEST(Session, TheControlLinesReachTheDriverAndNeitherPulsesAtOpening) {
