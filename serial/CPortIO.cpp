@@ -324,8 +324,8 @@ void TCustomComPort::PauseRxChar() {
 void TCustomComPort::ResumeRxChar() {
   TDeviceUse device(*FSlot);
   if (!device) return;
-  FRxPaused.store(false);
   if (int err = device->HoldArrivals(false)) throw EComPort(CError_WaitFailed, err);
+  FRxPaused.store(false);
 }
 
 }  // namespace cport
